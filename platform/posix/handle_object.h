@@ -31,6 +31,24 @@ private:
     HandleKind kind_;
 };
 
+// An object that owns one descriptor (pipe ends, files, events, timers).
+class FdObject : public HandleObject {
+public:
+    FdObject(HandleKind kind, int fd) : HandleObject(kind), fd_(fd) {}
+    ~FdObject() override;
+    int fd() const { return fd_; }
+    int pollFd() const override { return fd_; }
+    int ioFd() const override { return fd_; }
+    std::shared_ptr<HandleObject> duplicate(bool inheritable) const override;
+
+protected:
+    // The same kind of object around a duplicated descriptor.
+    virtual std::shared_ptr<HandleObject> withDescriptor(int fd) const;
+
+private:
+    int fd_;
+};
+
 // Gives the object a HANDLE; the handle table owns it until CloseHandle.
 HANDLE registerHandle(std::shared_ptr<HandleObject> object);
 // The live object behind `handle`, kept alive while the caller uses it;
