@@ -88,15 +88,13 @@ bool readParameterBlock(ByteSource& src, Operation op, BlockForm form, Parameter
 
     std::uint16_t tableSize = 0;
     if (!le::read16(src, tableSize)) return false;
-    seen(BlockField::cbusTableSize);
-    if (tableSize != 0) {
-        try {
-            b.cbusTable.resize(tableSize);
-        } catch (const std::bad_alloc&) {
-            return false;
-        }
-        if (!src.read(b.cbusTable)) return false;
+    try {
+        b.cbusTable.resize(tableSize);
+    } catch (const std::bad_alloc&) {
+        return false;
     }
+    seen(BlockField::cbusTableSize);  // the table has its size, not its bytes yet
+    if (tableSize != 0 && !src.read(b.cbusTable)) return false;
     seen(BlockField::cbusTable);
 
     if (!le::read32(src, b.baudRate)) return false;

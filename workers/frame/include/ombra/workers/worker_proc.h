@@ -1,0 +1,104 @@
+// The frame every worker program shares: command line, registration of the
+// worker's location, the check that a live front end started it, reading
+// the parameter block, running the operation, the final status record, the
+// wait for the terminate message, and the exit.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "ombra/common/pipe_protocol.h"
+#include "ombra/common/trace.h"
+#include "ombra/platform/types.h"
+
+namespace ombra::workers {
+
+inline constexpr const char* kLocationsKey = "Software\\Tarvik\\Ombra\\Locations";
+inline constexpr int kExitFailure = -1;
+
+enum RunResult : int { FAILURE = 0, CANCELLED = 1, SUCCESS = 2 };
+enum BootResult : std::uint32_t { E_BOOT_NONE = 0, E_BOOT_FAILURE = 1, E_BOOT_SUCCESS = 3 };
+
+// How one worker differs inside the shared frame.
+struct WorkerTraits {
+    const char* name;             // GetName, the Locations value name
+    const char* traceName;        // TraceOpen
+    const char* registerFailure;  // to stderr when REGISTER fails
+    const char* runTrace;         // traced before Run
+    bool traceRunResult;          // "proc.Run() returned <name>::FAILURE" and ::CANCELLED
+    bool traceShutdown;           // the traces of the terminate wait and the exit
+};
+
+class WorkerProc {
+public:
+    WorkerProc(const WorkerProc&) = delete;
+    WorkerProc& operator=(const WorkerProc&) = delete;
+
+    virtual const char* GetName() const = 0;
+    // Nonzero when the whole parameter block was read and stored.
+    virtual BOOL ReadProcParams() = 0;
+    virtual RunResult Run() = 0;
+
+    void SendText(const char* text, DWORD messageClass);
+    // "<name>: <text>", the text formatted to at most 1023 bytes; class 3.
+    void SendTextF(const char* format, ...) OMBRA_PRINTF_LIKE(2, 3);
+    void SendStatus(DWORD code, DWORD value);
+
+    HANDLE inputPipe() const { return m_hInputPipe; }
+    HANDLE outputPipe() const { return m_hOutputPipe; }
+    void closePipes();
+    // The value of a SUCCESS status record (the identify worker's device index).
+    DWORD successValue() const { return m_successValue; }
+
+protected:
+    WorkerProc(HANDLE input, HANDLE output) : m_hInputPipe(input), m_hOutputPipe(output) {}
+    ~WorkerProc();
+
+    // Reads the block of `operation`; `trace` sees each field as it arrives.
+    // On success the fields are stored and the cancel event adopted.
+    bool readBlock(pipe::Operation operation, pipe::BlockForm form, const pipe::FieldObserver& trace);
+    // Tested without waiting; false without an event.
+    bool cancelSignalled() const;
+
+    HANDLE m_hInputPipe;
+    HANDLE m_hOutputPipe;
+    HANDLE m_hCancelEvent = nullptr;
+    pipe::ParameterBlock m_params;  // serial settings, C-bus table and the rest, exactly as received
+    BootResult m_eBootResult = E_BOOT_NONE;
+    DWORD m_successValue = 0;
+};
+
+// Steps before the worker object exists. False when the process must end
+// now with `exitCode` (REGISTER, UNREGISTER, a bad command line, no mutex).
+struct FrameStart {
+    HANDLE input = nullptr;
+    HANDLE output = nullptr;
+};
+bool frameStart(int argc, char** argv, const WorkerTraits& traits, FrameStart& start, int& exitCode);
+// Reads the block, runs, sends the final status, waits for the terminate
+// message and ends; the exit code.
+int frameRun(WorkerProc& proc, const WorkerTraits& traits);
+
+// The command line as one text: the arguments after the program name
+// joined by single blanks.
+std::string joinCommandLine(int argc, char** argv);
+
+struct RunForm {
+    std::string mutexName;
+    DWORD input = 0;
+    DWORD output = 0;
+};
+// "name number number": false with fewer than three fields. A number beyond
+// 32 bits reads as 0xFFFFFFFF, which names no handle.
+bool parseRunForm(const std::string& commandLine, RunForm& form);
+
+template <class Worker>
+int runWorkerProgram(int argc, char** argv) {
+    FrameStart start;
+    int exitCode = 0;
+    if (!frameStart(argc, argv, Worker::kTraits, start, exitCode)) return exitCode;
+    Worker proc(start.input, start.output);
+    return frameRun(proc, Worker::kTraits);
+}
+
+}  // namespace ombra::workers
