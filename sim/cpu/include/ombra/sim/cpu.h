@@ -80,6 +80,9 @@ private:
     std::uint32_t mask_;
     Registers r_;
     bool halted_ = false;
+    // MOV SS, POP SS and STI hold off interrupts until after the next
+    // instruction.
+    bool inhibit_ = false;
     std::uint64_t count_ = 0;
     std::uint8_t* ram_ = nullptr;
     std::uint32_t ramSize_ = 0;

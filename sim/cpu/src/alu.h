@@ -1,0 +1,96 @@
+#pragma once
+// Arithmetic and logic with the flags they leave. Pure functions on values
+// and a flags word, so they are shared by every addressing form.
+#include <array>
+#include <cstdint>
+
+#include "decode.h"
+
+namespace ombra::sim::detail {
+
+constexpr std::uint16_t kArithFlags = CF | PF | AF | ZF | SF | OF;
+
+inline constexpr std::array<std::uint8_t, 256> kParity = [] {
+    std::array<std::uint8_t, 256> t{};
+    for (unsigned i = 0; i < 256; ++i) {
+        unsigned bits = 0;
+        for (unsigned b = i; b; b >>= 1)
+            bits += b & 1;
+        t[i] = (bits & 1) ? 0 : PF;
+    }
+    return t;
+}();
+
+inline std::uint32_t widthMask(bool w) { return w ? 0xFFFFu : 0xFFu; }
+inline std::uint32_t signBit(bool w) { return w ? 0x8000u : 0x80u; }
+
+// SF, ZF and PF of a result already cut to its width.
+inline std::uint16_t szp(std::uint32_t res, bool w)
+{
+    std::uint16_t f = kParity[res & 0xFF];
+    if (res == 0)
+        f |= ZF;
+    if (res & signBit(w))
+        f |= SF;
+    return f;
+}
+
+// op is one of add .. cmp (the eight ALU operations of the encoding).
+inline std::uint16_t arith(Op op, std::uint32_t a, std::uint32_t b, bool w, std::uint16_t& flags)
+{
+    const std::uint32_t mask = widthMask(w), sign = signBit(w);
+    std::uint16_t f = flags & ~kArithFlags;
+    std::uint32_t res;
+    switch (op) {
+    case Op::add:
+    case Op::adc: {
+        const std::uint32_t c = (op == Op::adc && (flags & CF)) ? 1 : 0;
+        res = a + b + c;
+        if (res > mask)
+            f |= CF;
+        if ((a ^ res) & (b ^ res) & sign)
+            f |= OF;
+        f |= (a ^ b ^ res) & AF;
+        break;
+    }
+    case Op::sub:
+    case Op::sbb:
+    case Op::cmp: {
+        const std::uint32_t c = (op == Op::sbb && (flags & CF)) ? 1 : 0;
+        res = a - b - c;
+        if (a < b + c)
+            f |= CF;
+        if ((a ^ b) & (a ^ res) & sign)
+            f |= OF;
+        f |= (a ^ b ^ res) & AF;
+        break;
+    }
+    case Op::or_: res = a | b; break;
+    case Op::and_: res = a & b; break;
+    default: res = a ^ b; break;  // xor
+    }
+    res &= mask;
+    flags = f | szp(res, w);
+    return std::uint16_t(res);
+}
+
+// INC and DEC keep CF.
+inline std::uint16_t incdec(bool dec, std::uint32_t a, bool w, std::uint16_t& flags)
+{
+    const std::uint16_t cf = flags & CF;
+    const std::uint16_t r = arith(dec ? Op::sub : Op::add, a, 1, w, flags);
+    flags = (flags & ~CF) | cf;
+    return r;
+}
+
+// Rotates and shifts by count (already limited by the model). A zero count
+// changes nothing, flags included.
+std::uint16_t shift(Op op, std::uint16_t v, unsigned count, bool w, std::uint16_t& flags);
+
+// Decimal adjusts on AX.
+void daa(std::uint16_t& ax, std::uint16_t& flags);
+void das(std::uint16_t& ax, std::uint16_t& flags);
+void aaa(std::uint16_t& ax, std::uint16_t& flags);
+void aas(std::uint16_t& ax, std::uint16_t& flags);
+
+} // namespace ombra::sim::detail

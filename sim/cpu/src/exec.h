@@ -1,0 +1,162 @@
+#pragma once
+// The interpreter's working view of a Cpu: memory and register access, and
+// the per-instruction decode state, which lives on the stack (Insn), never
+// in the Cpu object.
+#include <cstdint>
+
+#include "alu.h"
+#include "decode.h"
+#include "ombra/sim/cpu.h"
+
+namespace ombra::sim {
+
+namespace detail {
+
+enum SegIndex : std::int8_t { kES = 0, kCS = 1, kSS = 2, kDS = 3 };
+
+struct Insn {
+    std::uint16_t start = 0;   // IP of the first prefix byte
+    std::int8_t seg = -1;      // segment override, or -1
+    std::uint8_t rep = 0;      // 0xF2, 0xF3 or 0
+    std::uint8_t opcode = 0;
+    bool word = false;
+    const OpInfo* info = nullptr;
+    Form form = Form::none;
+    std::uint8_t mod = 3, reg = 0, rm = 0;
+    std::uint16_t eaSeg = 0, eaOff = 0;
+    bool mem() const { return mod != 3; }
+};
+
+inline constexpr std::uint16_t Registers::*kReg16[8] = {
+    &Registers::ax, &Registers::cx, &Registers::dx, &Registers::bx,
+    &Registers::sp, &Registers::bp, &Registers::si, &Registers::di};
+inline constexpr std::uint16_t Registers::*kSegReg[4] = {
+    &Registers::es, &Registers::cs, &Registers::ss, &Registers::ds};
+
+} // namespace detail
+
+struct Exec {
+    using Insn = detail::Insn;
+    Cpu& c;
+    Registers& r;
+
+    explicit Exec(Cpu& cpu) : c(cpu), r(cpu.r_) {}
+
+    // Memory -------------------------------------------------------------
+    std::uint8_t rd8(std::uint32_t p) { return p < c.ramSize_ ? c.ram_[p] : c.bus_.read8(p); }
+    void wr8(std::uint32_t p, std::uint8_t v)
+    {
+        if (p < c.ramSize_)
+            c.ram_[p] = v;
+        else
+            c.bus_.write8(p, v);
+    }
+    std::uint8_t rdb(std::uint16_t seg, std::uint16_t off) { return rd8(c.physical(seg, off)); }
+    void wrb(std::uint16_t seg, std::uint16_t off, std::uint8_t v) { wr8(c.physical(seg, off), v); }
+    // Words wrap inside their segment: the high byte of offset 0xFFFF is at 0.
+    std::uint16_t rdw(std::uint16_t seg, std::uint16_t off)
+    {
+        const std::uint32_t p = c.physical(seg, off);
+        if (off != 0xFFFF && p + 1 < c.ramSize_)
+            return std::uint16_t(c.ram_[p] | c.ram_[p + 1] << 8);
+        return std::uint16_t(rd8(p) | rdb(seg, std::uint16_t(off + 1)) << 8);
+    }
+    void wrw(std::uint16_t seg, std::uint16_t off, std::uint16_t v)
+    {
+        const std::uint32_t p = c.physical(seg, off);
+        if (off != 0xFFFF && p + 1 < c.ramSize_) {
+            c.ram_[p] = std::uint8_t(v);
+            c.ram_[p + 1] = std::uint8_t(v >> 8);
+            return;
+        }
+        wr8(p, std::uint8_t(v));
+        wrb(seg, std::uint16_t(off + 1), std::uint8_t(v >> 8));
+    }
+    std::uint16_t rd(bool w, std::uint16_t seg, std::uint16_t off) { return w ? rdw(seg, off) : rdb(seg, off); }
+    void wr(bool w, std::uint16_t seg, std::uint16_t off, std::uint16_t v)
+    {
+        if (w)
+            wrw(seg, off, v);
+        else
+            wrb(seg, off, std::uint8_t(v));
+    }
+
+    std::uint8_t fetch8() { return rdb(r.cs, r.ip++); }
+    std::uint16_t fetch16()
+    {
+        const std::uint16_t v = rdw(r.cs, r.ip);
+        r.ip += 2;
+        return v;
+    }
+    std::uint16_t fetchImm(bool w) { return w ? fetch16() : fetch8(); }
+
+    // Registers ----------------------------------------------------------
+    std::uint16_t& reg16(unsigned i) { return r.*detail::kReg16[i & 7]; }
+    std::uint8_t reg8(unsigned i)
+    {
+        const std::uint16_t v = r.*detail::kReg16[i & 3];
+        return std::uint8_t((i & 4) ? v >> 8 : v);
+    }
+    void setReg8(unsigned i, std::uint8_t v)
+    {
+        std::uint16_t& x = r.*detail::kReg16[i & 3];
+        x = (i & 4) ? std::uint16_t((x & 0x00FF) | v << 8) : std::uint16_t((x & 0xFF00) | v);
+    }
+    std::uint16_t getReg(bool w, unsigned i) { return w ? reg16(i) : reg8(i); }
+    void setReg(bool w, unsigned i, std::uint16_t v)
+    {
+        if (w)
+            reg16(i) = v;
+        else
+            setReg8(i, std::uint8_t(v));
+    }
+    std::uint16_t& sreg(unsigned i) { return r.*detail::kSegReg[i & 3]; }
+    std::uint16_t segOr(const Insn& d, unsigned def) { return d.seg >= 0 ? sreg(unsigned(d.seg)) : sreg(def); }
+
+    void setFlags(std::uint16_t v) { r.flags = std::uint16_t((v & 0x0FD5) | 0xF002); }
+
+    // Stack --------------------------------------------------------------
+    void push(std::uint16_t v)
+    {
+        r.sp -= 2;
+        wrw(r.ss, r.sp, v);
+    }
+    std::uint16_t pop()
+    {
+        const std::uint16_t v = rdw(r.ss, r.sp);
+        r.sp += 2;
+        return v;
+    }
+
+    // ModR/M ---------------------------------------------------------------
+    void modrm(Insn& d);
+    std::uint16_t readE(const Insn& d) { return d.mem() ? rd(d.word, d.eaSeg, d.eaOff) : getReg(d.word, d.rm); }
+    void writeE(const Insn& d, std::uint16_t v)
+    {
+        if (d.mem())
+            wr(d.word, d.eaSeg, d.eaOff, v);
+        else
+            setReg(d.word, d.rm, v);
+    }
+
+    // Execution ------------------------------------------------------------
+    std::uint64_t run(std::uint64_t n);
+    void execute(Insn& d);   // one decoded opcode (prefixes already taken)
+    void invalid(Insn& d);   // INT 6 on the 80186, ignored on the 8086
+
+    // string_ops.cpp
+    void stringOp(Insn& d);
+    // muldiv.cpp
+    void mulDiv(Insn& d, std::uint16_t src);
+    void imul3(Insn& d);
+    void aam(Insn& d, std::uint8_t base);
+    void aad(std::uint8_t base);
+    void divideError(const Insn& d);
+    // interrupts.cpp
+    void interrupt(std::uint8_t vector, std::uint16_t returnIp);
+    void bound(Insn& d);
+    // cpu.cpp
+    void enter(std::uint16_t size, std::uint8_t level);
+};
+
+} // namespace ombra::sim
