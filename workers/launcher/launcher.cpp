@@ -127,7 +127,12 @@ void WorkerLauncher::run() {
     }
 
     auto endWorker = [&] {
-        if (WaitForSingleObject(process, kTerminateGraceMs) != WAIT_OBJECT_0) TerminateProcess(process, 0);
+        if (WaitForSingleObject(process, kTerminateGraceMs) != WAIT_OBJECT_0) {
+            terminated_ = true;
+            TerminateProcess(process, 0);
+            WaitForSingleObject(process, INFINITE);
+        }
+        GetExitCodeProcess(process, &exitCode_);
         {
             std::lock_guard lock(processLock_);
             process_ = nullptr;

@@ -25,9 +25,10 @@ struct ServiceRecord {
     DWORD second = 0;    // -            | total | value
 };
 
-// The three operations the front end runs differ in their texts' message
-// classes and in what a success carries.
-enum class JobKind { identify, burn, dump };
+// The operations differ in their texts' message classes and in what a
+// success carries. The front end runs identify, burn and dump; verify is
+// there for the verify worker, which is run like the dump.
+enum class JobKind { identify, burn, verify, dump };
 
 struct WorkerJob {
     JobKind kind = JobKind::identify;
@@ -59,6 +60,10 @@ public:
     const std::string& mutexName() const { return mutexName_; }
     // The device index of an identify success; -1 otherwise.
     std::int32_t identifiedDevice() const { return identified_; }
+    // How the worker ended: its exit code, STILL_ACTIVE when it never ran,
+    // and whether it had to be terminated.
+    DWORD workerExitCode() const { return exitCode_; }
+    bool workerTerminated() const { return terminated_; }
 
 private:
     void post(ServiceKind kind, DWORD first, DWORD second, std::string text = {});
@@ -67,6 +72,8 @@ private:
     Post post_;
     std::string mutexName_;
     std::int32_t identified_ = -1;
+    DWORD exitCode_ = STILL_ACTIVE;
+    bool terminated_ = false;
     std::mutex processLock_;
     HANDLE process_ = nullptr;
 };
