@@ -1,0 +1,355 @@
+#include "ombra/sim/board.h"
+
+#include <atomic>
+#include <charconv>
+#include <cstdio>
+#include <fstream>
+#include <mutex>
+#include <poll.h>
+#include <stdexcept>
+#include <thread>
+
+#include "boot_rom.h"
+#include "link.h"
+#include "soc.h"
+
+namespace ombra::sim {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr std::uint64_t kSlice = 20000;     // instructions between link rounds
+constexpr auto kMaxSleep = 2ms;
+
+const FlashPart& choosePart(const BoardOptions& o) {
+    const FlashPart* p = (o.flashMaker && o.flashModelCode)
+                             ? findFlashPart(*o.flashMaker, *o.flashModelCode)
+                             : findFlashPart(o.flashModel);
+    if (!p)
+        throw std::runtime_error("unknown flash part: " + o.flashModel);
+    return *p;
+}
+
+Link::Settings linkSettings(const BoardOptions& o) {
+    return {o.paced, o.garbleOnRateMismatch, o.faults, o.seed};
+}
+
+std::uint16_t romVersion(const BoardOptions& o) {
+    return o.romVersion ? *o.romVersion : static_cast<std::uint16_t>(o.identity << 8 | 0x01);
+}
+
+} // namespace
+
+struct Board::Impl {
+    explicit Impl(BoardOptions o)
+        : opt(std::move(o)), soc(choosePart(opt), opt.identity, opt.nsPerInstruction),
+          link(linkSettings(opt)), rom(soc, romVersion(opt), std::chrono::milliseconds(opt.pingIntervalMs)) {
+        soc.flash().setTimeScale(opt.flashTimeScale);
+        if (!opt.flashFile.empty())
+            loadFlash(opt.flashFile);
+        soc.setDebugSink(opt.debugSink);
+        if (opt.cpuTrace)
+            soc.cpu().setTrace(opt.cpuTrace);
+        rom.enter(Clock::now());
+        thread = std::thread([this] { loop(); });
+    }
+
+    ~Impl() {
+        stop = true;
+        thread.join();
+    }
+
+    void loadFlash(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        if (!in)
+            return;  // a new file: the chip starts erased
+        auto& cells = soc.flash().cells();
+        in.read(reinterpret_cast<char*>(cells.data()), static_cast<std::streamsize>(cells.size()));
+        if (in.gcount() == static_cast<std::streamsize>(cells.size()) && in.peek() != EOF)
+            throw std::runtime_error("flash file larger than the part: " + path);
+    }
+
+    void loop() {
+        while (!stop) {
+            auto now = Clock::now();
+            bool idle = false;
+            auto deadline = now + kMaxSleep;
+            short events = 0;
+            {
+                std::lock_guard lock(m);
+                if (link.stalledUntil() > now) {
+                    idle = true;
+                    deadline = std::min(deadline, link.stalledUntil());
+                } else {
+                    idle = round(now);
+                    deadline = std::min(deadline, link.nextDue(soc.link(), now));
+                    if (inRom)
+                        deadline = std::min(deadline, rom.nextPing());
+                    if (link.wantsInput(soc.link(), now))
+                        events |= POLLIN;
+                    if (link.outputBlocked())
+                        events |= POLLOUT;
+                }
+            }
+            if (!idle || deadline <= now)
+                continue;
+            pollfd p{link.masterFd(), events, 0};
+            const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - now);
+            timespec ts{0, static_cast<long>(wait.count())};
+            ppoll(&p, 1, &ts, nullptr);
+        }
+    }
+
+    // One round of link, ROM or core; true when nothing happened.
+    bool round(Clock::time_point now) {
+        LinkUart& uart = soc.link();
+        link.service(uart, soc.linkBaud(), now);
+        bool idle;
+        if (inRom) {
+            const auto r = rom.step(now, link.outputIdle(uart));
+            if (r == BootRom::Result::run)
+                inRom = false;
+            idle = r == BootRom::Result::idle;
+        } else {
+            const std::uint64_t ran = soc.cpu().run(kSlice);
+            const auto act = soc.takeActivity();
+            idle = ran == 0 || (act.work == 0 && act.idlePolls > 0);
+            if (soc.cpu().halted())
+                idle = !haltedInRom(now) && idle;
+        }
+        link.service(uart, soc.linkBaud(), now);
+        return idle;
+    }
+
+    // The ROM page holds HLT: a core stopped there jumped or returned into
+    // the ROM. A HLT anywhere else leaves the core halted for good.
+    bool haltedInRom(Clock::time_point now) {
+        Cpu& cpu = soc.cpu();
+        const auto& r = cpu.regs();
+        const std::uint32_t at = cpu.physical(r.cs, static_cast<std::uint16_t>(r.ip - 1));
+        if (at < memmap::romPage)
+            return false;
+        if (at == memmap::romPage + memmap::romResumeOffset) {
+            rom.resume();
+        } else {
+            rom.enter(now);
+            ++romEntries;
+        }
+        inRom = true;
+        return true;
+    }
+
+    void powerCycle() {
+        std::lock_guard lock(m);
+        soc.powerUp();
+        link.powerUp();
+        rom.enter(Clock::now());
+        inRom = true;
+        ++romEntries;
+    }
+
+    BoardOptions opt;
+    Soc soc;
+    Link link;
+    BootRom rom;
+    mutable std::mutex m;
+    std::thread thread;
+    std::atomic<bool> stop{false};
+    bool inRom = true;
+    std::uint64_t romEntries = 1;
+};
+
+Board::Board(BoardOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+Board::~Board() = default;
+
+const std::string& Board::portPath() const { return impl_->link.path(); }
+const FlashPart& Board::flashPart() const { return impl_->soc.flash().part(); }
+
+std::vector<std::uint8_t> Board::flash() const {
+    std::lock_guard lock(impl_->m);
+    return impl_->soc.flash().cells();
+}
+
+std::vector<std::uint8_t> Board::readFlash(std::uint32_t addr, std::uint32_t size) const {
+    std::lock_guard lock(impl_->m);
+    const auto& c = impl_->soc.flash().cells();
+    if (addr >= c.size())
+        return {};
+    size = std::min<std::uint32_t>(size, static_cast<std::uint32_t>(c.size()) - addr);
+    return {c.begin() + addr, c.begin() + addr + size};
+}
+
+void Board::writeFlash(std::uint32_t addr, std::span<const std::uint8_t> bytes) {
+    std::lock_guard lock(impl_->m);
+    auto& c = impl_->soc.flash().cells();
+    for (std::size_t i = 0; i < bytes.size() && addr + i < c.size(); ++i)
+        c[addr + i] = bytes[i];
+}
+
+bool Board::saveFlash(const std::string& path) const {
+    const std::string target = path.empty() ? impl_->opt.flashFile : path;
+    if (target.empty())
+        return false;
+    const auto cells = flash();
+    const std::string tmp = target + ".tmp";
+    {
+        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(cells.data()), static_cast<std::streamsize>(cells.size()));
+        if (!out.flush())
+            return false;
+    }
+    return std::rename(tmp.c_str(), target.c_str()) == 0;
+}
+
+std::vector<std::pair<std::uint16_t, std::uint16_t>> Board::cbusWrites() const {
+    std::lock_guard lock(impl_->m);
+    return impl_->soc.cbusWrites();
+}
+
+std::uint16_t Board::ioRegister(std::uint16_t port) const {
+    std::lock_guard lock(impl_->m);
+    return impl_->soc.ioRegister(port);
+}
+
+std::uint32_t Board::linkBaud() const {
+    std::lock_guard lock(impl_->m);
+    return impl_->soc.linkBaud();
+}
+
+std::string Board::debugLog() const {
+    std::lock_guard lock(impl_->m);
+    return impl_->soc.debugLog();
+}
+
+std::vector<std::uint8_t> Board::readMemory(std::uint32_t phys, std::uint32_t size) const {
+    std::lock_guard lock(impl_->m);
+    const auto& ram = impl_->soc.ram();
+    if (phys >= ram.size())
+        return {};
+    size = std::min<std::uint32_t>(size, static_cast<std::uint32_t>(ram.size()) - phys);
+    return {ram.begin() + phys, ram.begin() + phys + size};
+}
+
+void Board::writeMemory(std::uint32_t phys, std::span<const std::uint8_t> bytes) {
+    std::lock_guard lock(impl_->m);
+    auto& ram = impl_->soc.ram();
+    for (std::size_t i = 0; i < bytes.size() && phys + i < ram.size(); ++i)
+        ram[phys + i] = bytes[i];
+}
+
+void Board::loadAndStart(std::uint32_t farAddress, std::span<const std::uint8_t> image) {
+    const auto seg = static_cast<std::uint16_t>(farAddress >> 16);
+    const auto off = static_cast<std::uint16_t>(farAddress);
+    std::lock_guard lock(impl_->m);
+    auto& ram = impl_->soc.ram();
+    const std::uint32_t base = impl_->soc.cpu().physical(seg, off);
+    for (std::size_t i = 0; i < image.size(); ++i) {
+        const std::uint32_t a = (base + static_cast<std::uint32_t>(i)) & 0xFFFFFF;
+        if (a < ram.size())
+            ram[a] = image[i];
+    }
+    impl_->rom.launch(seg, off, memmap::romEntryOffset);
+    impl_->inRom = false;
+}
+
+void Board::powerCycle() { impl_->powerCycle(); }
+
+void Board::setMuted(bool muted) {
+    std::lock_guard lock(impl_->m);
+    impl_->link.setMuted(muted);
+}
+
+bool Board::inRom() const {
+    std::lock_guard lock(impl_->m);
+    return impl_->inRom;
+}
+
+BoardStats Board::stats() const {
+    std::lock_guard lock(impl_->m);
+    BoardStats s;
+    s.bytesToBoard = impl_->link.bytesIn();
+    s.bytesFromBoard = impl_->link.bytesOut();
+    s.instructions = impl_->soc.cpu().instructions();
+    s.virtualNs = impl_->soc.now();
+    s.romEntries = impl_->romEntries;
+    s.framesDropped = impl_->rom.framesDropped();
+    return s;
+}
+
+// --- fault rules ----------------------------------------------------------
+
+std::optional<FaultRule> parseFaultRule(std::string_view text, std::string* error) {
+    auto fail = [&](const std::string& why) -> std::optional<FaultRule> {
+        if (error)
+            *error = why + ": " + std::string(text);
+        return std::nullopt;
+    };
+    std::vector<std::string_view> parts;
+    for (std::size_t start = 0;;) {
+        const std::size_t colon = text.find(':', start);
+        parts.push_back(text.substr(start, colon - start));
+        if (colon == std::string_view::npos)
+            break;
+        start = colon + 1;
+    }
+    if (parts.size() < 2)
+        return fail("expected DIR:KIND");
+    FaultRule r;
+    if (parts[0] == "in")
+        r.direction = FaultRule::Direction::toBoard;
+    else if (parts[0] == "out")
+        r.direction = FaultRule::Direction::fromBoard;
+    else if (parts[0] == "both")
+        r.direction = FaultRule::Direction::both;
+    else
+        return fail("direction must be in, out or both");
+    static const std::pair<std::string_view, FaultRule::Kind> kinds[] = {
+        {"drop", FaultRule::Kind::drop},   {"corrupt", FaultRule::Kind::corrupt},
+        {"delay", FaultRule::Kind::delay}, {"stall", FaultRule::Kind::stall},
+        {"mute", FaultRule::Kind::mute}};
+    bool known = false;
+    for (const auto& [name, kind] : kinds)
+        if (parts[1] == name) {
+            r.kind = kind;
+            known = true;
+        }
+    if (!known)
+        return fail("unknown fault kind");
+    auto number = [](std::string_view s, auto& out) {
+        const auto res = std::from_chars(s.data(), s.data() + s.size(), out);
+        return res.ec == std::errc() && res.ptr == s.data() + s.size();
+    };
+    for (std::size_t i = 2; i < parts.size(); ++i) {
+        const auto p = parts[i];
+        if (p.starts_with("p=")) {
+            // from_chars for double is not everywhere yet; strtod on a copy.
+            const std::string v(p.substr(2));
+            char* end = nullptr;
+            r.probability = std::strtod(v.c_str(), &end);
+            if (v.empty() || *end != '\0' || !(r.probability >= 0 && r.probability <= 1))
+                return fail("p must be a number from 0 to 1");
+        } else if (p.starts_with("at=")) {
+            auto list = p.substr(3);
+            while (!list.empty()) {
+                const auto comma = list.find(',');
+                std::uint64_t v = 0;
+                if (!number(list.substr(0, comma), v))
+                    return fail("bad offset");
+                r.offsets.push_back(v);
+                list = comma == std::string_view::npos ? std::string_view{} : list.substr(comma + 1);
+            }
+        } else if (p.starts_with("ms=")) {
+            if (!number(p.substr(3), r.ms))
+                return fail("bad ms");
+        } else {
+            return fail("unknown field");
+        }
+    }
+    if (r.probability == 0 && r.offsets.empty())
+        return fail("give p= or at=");
+    return r;
+}
+
+} // namespace ombra::sim

@@ -1,0 +1,223 @@
+#include "link.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <stdexcept>
+#include <termios.h>
+#include <unistd.h>
+
+namespace ombra::sim {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Longest burst after a quiet line: a little slack for the loop's latency.
+constexpr auto kBurstWindow = 4ms;
+constexpr std::size_t kOutboundLimit = 64;
+
+std::uint32_t speedValue(speed_t s) {
+    static const std::pair<speed_t, std::uint32_t> table[] = {
+        {B50, 50},         {B75, 75},         {B110, 110},       {B134, 134},
+        {B150, 150},       {B200, 200},       {B300, 300},       {B600, 600},
+        {B1200, 1200},     {B1800, 1800},     {B2400, 2400},     {B4800, 4800},
+        {B9600, 9600},     {B19200, 19200},   {B38400, 38400},   {B57600, 57600},
+        {B115200, 115200}, {B230400, 230400}, {B460800, 460800}, {B500000, 500000},
+        {B576000, 576000}, {B921600, 921600}, {B1000000, 1000000}};
+    for (const auto& [code, value] : table)
+        if (code == s)
+            return value;
+    return 0;
+}
+
+std::runtime_error sysError(const char* what) {
+    return std::runtime_error(std::string(what) + ": " + std::strerror(errno));
+}
+
+} // namespace
+
+Link::Link(Settings settings) : settings_(std::move(settings)), rng_(settings_.seed) {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ < 0)
+        throw sysError("posix_openpt");
+    char name[128];
+    if (grantpt(master_) != 0 || unlockpt(master_) != 0 || ptsname_r(master_, name, sizeof name) != 0) {
+        ::close(master_);
+        throw sysError("pseudo-terminal");
+    }
+    path_ = name;
+    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    // Held open for the board's lifetime so a host closing its side never
+    // hangs up the link; raw at once so nothing echoes or rewrites pings.
+    slave_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave_ < 0) {
+        ::close(master_);
+        throw sysError("open pty slave");
+    }
+    termios t{};
+    tcgetattr(slave_, &t);
+    cfmakeraw(&t);
+    cfsetispeed(&t, B19200);
+    cfsetospeed(&t, B19200);
+    tcsetattr(slave_, TCSANOW, &t);
+}
+
+Link::~Link() {
+    if (slave_ >= 0)
+        ::close(slave_);
+    if (master_ >= 0)
+        ::close(master_);
+}
+
+std::uint32_t Link::hostBaud() const {
+    termios t{};
+    if (tcgetattr(master_, &t) != 0)
+        return 0;
+    return speedValue(cfgetospeed(&t));
+}
+
+void Link::powerUp() {
+    in_ = {};
+    out_.queue.clear();
+    out_ = Direction{};
+    muted_ = false;
+    stallUntil_ = {};
+}
+
+bool Link::mismatch(std::uint32_t uartBaud) const {
+    if (!settings_.garble)
+        return false;
+    const double host = hostBaud();
+    return host == 0 || uartBaud == 0 || std::abs(host - double(uartBaud)) > 0.05 * uartBaud;
+}
+
+// What a receiver sampling at the wrong rate makes of a byte: never the byte.
+std::uint8_t Link::garble(Direction& d, std::uint8_t byte) {
+    std::uint8_t mask = static_cast<std::uint8_t>(0xA5 ^ (d.garbleCount++ * 0x3B));
+    return static_cast<std::uint8_t>(byte ^ (mask ? mask : 0xFF));
+}
+
+bool Link::fault(bool toBoard, Direction& d, std::uint8_t& byte, Clock::time_point now,
+                 Clock::time_point& due) {
+    const std::uint64_t offset = d.offset++;
+    for (const auto& rule : settings_.faults) {
+        const bool dirOk = rule.direction == FaultRule::Direction::both ||
+                           (rule.direction == FaultRule::Direction::toBoard) == toBoard;
+        if (!dirOk)
+            continue;
+        bool hit = std::find(rule.offsets.begin(), rule.offsets.end(), offset) != rule.offsets.end();
+        if (!hit && rule.probability > 0)
+            hit = std::uniform_real_distribution<double>(0, 1)(rng_) < rule.probability;
+        if (!hit)
+            continue;
+        switch (rule.kind) {
+        case FaultRule::Kind::drop: return false;
+        case FaultRule::Kind::corrupt:
+            byte ^= static_cast<std::uint8_t>(std::uniform_int_distribution<int>(1, 255)(rng_));
+            break;
+        case FaultRule::Kind::delay: due = std::max(due, now + std::chrono::milliseconds(rule.ms)); break;
+        case FaultRule::Kind::stall: stallUntil_ = now + std::chrono::milliseconds(rule.ms); break;
+        case FaultRule::Kind::mute: muted_ = true; break;
+        }
+    }
+    return !muted_;
+}
+
+void Link::service(LinkUart& uart, std::uint32_t uartBaud, Clock::time_point now) {
+    const bool bad = mismatch(uartBaud);
+    const auto byteTime = std::chrono::nanoseconds(10'000'000'000ull / std::max(uartBaud, 1u));
+    auto slots = [&](Direction& d, std::size_t max) -> std::size_t {
+        if (!settings_.paced)
+            return max;
+        d.next = std::max(d.next, now - kBurstWindow);
+        std::size_t n = 0;
+        for (auto t = d.next; n < max && t <= now; t += byteTime)
+            ++n;
+        return n;
+    };
+
+    // Host to board. Delayed bytes keep their place in the stream.
+    while (uart.rxRoom()) {
+        if (!in_.queue.empty()) {
+            if (in_.queue.front().due > now)
+                break;
+            uart.rx.push_back(in_.queue.front().byte);
+            in_.queue.pop_front();
+            continue;
+        }
+        const std::size_t n = slots(in_, LinkUart::rxCapacity - uart.rx.size());
+        if (n == 0)
+            break;
+        std::uint8_t buf[LinkUart::rxCapacity];
+        const ssize_t got = ::read(master_, buf, n);
+        if (got <= 0)
+            break;
+        if (settings_.paced)
+            in_.next += byteTime * got;
+        for (ssize_t i = 0; i < got; ++i) {
+            std::uint8_t b = bad ? garble(in_, buf[i]) : buf[i];
+            auto due = now;
+            if (!fault(true, in_, b, now, due))
+                continue;
+            ++totalIn_;
+            if (due > now || !in_.queue.empty() || !uart.rxRoom())
+                in_.queue.push_back({b, due});
+            else
+                uart.rx.push_back(b);
+        }
+    }
+
+    // Board to host: bytes leave the UART at the line rate.
+    if (out_.queue.size() < kOutboundLimit) {
+        const std::size_t n = slots(out_, std::min(uart.tx.size(), kOutboundLimit - out_.queue.size()));
+        for (std::size_t i = 0; i < n; ++i) {
+            std::uint8_t b = uart.tx.front();
+            uart.tx.pop_front();
+            if (settings_.paced)
+                out_.next += byteTime;
+            if (bad)
+                b = garble(out_, b);
+            auto due = now;
+            if (fault(false, out_, b, now, due))
+                out_.queue.push_back({b, due});
+        }
+    }
+    std::uint8_t buf[kOutboundLimit];
+    std::size_t k = 0;
+    for (const auto& h : out_.queue) {
+        if (h.due > now || k == sizeof buf)
+            break;
+        buf[k++] = h.byte;
+    }
+    if (k > 0) {
+        const ssize_t put = ::write(master_, buf, k);
+        blocked_ = put < static_cast<ssize_t>(k);
+        for (ssize_t i = 0; i < put; ++i)
+            out_.queue.pop_front();
+        if (put > 0)
+            totalOut_ += static_cast<std::uint64_t>(put);
+    }
+}
+
+bool Link::wantsInput(const LinkUart& uart, Clock::time_point now) const {
+    if (!uart.rxRoom() || !in_.queue.empty())
+        return false;
+    return !settings_.paced || in_.next <= now;
+}
+
+Link::Clock::time_point Link::nextDue(const LinkUart& uart, Clock::time_point now) const {
+    auto due = Clock::time_point::max();
+    if (!in_.queue.empty())
+        due = std::min(due, in_.queue.front().due);
+    else if (settings_.paced && uart.rxRoom() && in_.next > now)
+        due = std::min(due, in_.next);
+    if (!out_.queue.empty() && !blocked_)
+        due = std::min(due, out_.queue.front().due);
+    if (!uart.tx.empty() && out_.queue.size() < kOutboundLimit)
+        due = std::min(due, settings_.paced ? out_.next : now);
+    return due;
+}
+
+} // namespace ombra::sim

@@ -1,0 +1,88 @@
+#pragma once
+// The serial cable: a pseudo-terminal whose slave side the host opens. Moves
+// bytes between the pty master and the link UART's queues, at the UART's
+// line rate in wall time when paced, garbled when the host's rate is off by
+// more than 5 %, and through the configured faults.
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "ombra/sim/board.h"
+#include "soc.h"
+
+namespace ombra::sim {
+
+class Link {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    struct Settings {
+        bool paced = true;
+        bool garble = true;
+        std::vector<FaultRule> faults;
+        std::uint32_t seed = 1;
+    };
+
+    explicit Link(Settings settings);  // throws std::runtime_error
+    ~Link();
+    Link(const Link&) = delete;
+    Link& operator=(const Link&) = delete;
+
+    const std::string& path() const { return path_; }
+    int masterFd() const { return master_; }
+
+    // One round of moving bytes both ways at the UART's current rate.
+    void service(LinkUart& uart, std::uint32_t uartBaud, Clock::time_point now);
+    // When the link next wants to move a byte (time_point::max() when idle),
+    // and whether new host input could be taken at once.
+    Clock::time_point nextDue(const LinkUart& uart, Clock::time_point now) const;
+    // The host is not reading: wait for the pty to take output.
+    bool outputBlocked() const { return blocked_; }
+    bool wantsInput(const LinkUart& uart, Clock::time_point now) const;
+    // Nothing of the board's output is still on its way.
+    bool outputIdle(const LinkUart& uart) const { return uart.tx.empty() && outbound_.empty(); }
+
+    // A stall fault fired: the board freezes until this time.
+    Clock::time_point stalledUntil() const { return stallUntil_; }
+
+    std::uint32_t hostBaud() const;
+    void powerUp();
+    void setMuted(bool m) { muted_ = m; }
+
+    std::uint64_t bytesIn() const { return totalIn_; }
+    std::uint64_t bytesOut() const { return totalOut_; }
+
+private:
+    struct Held {
+        std::uint8_t byte;
+        Clock::time_point due;
+    };
+    struct Direction {
+        std::deque<Held> queue;  // bytes taken but not yet delivered
+        Clock::time_point next{};  // pacing: when the next byte may move
+        std::uint64_t offset = 0;  // bytes seen since power-up
+        std::uint64_t garbleCount = 0;
+    };
+    // Applies faults to one byte; false when it is dropped.
+    bool fault(bool toBoard, Direction& d, std::uint8_t& byte, Clock::time_point now,
+               Clock::time_point& due);
+    bool mismatch(std::uint32_t uartBaud) const;
+    std::uint8_t garble(Direction& d, std::uint8_t byte);
+    bool paceOk(Direction& d, std::uint32_t baud, Clock::time_point now);
+
+    Settings settings_;
+    std::mt19937 rng_;
+    int master_ = -1, slave_ = -1;
+    std::string path_;
+    Direction in_, out_;
+    std::deque<Held>& outbound_ = out_.queue;
+    bool muted_ = false;
+    bool blocked_ = false;
+    Clock::time_point stallUntil_{};
+    std::uint64_t totalIn_ = 0, totalOut_ = 0;
+};
+
+} // namespace ombra::sim

@@ -1,0 +1,205 @@
+#include "soc.h"
+
+namespace ombra::sim {
+
+namespace {
+constexpr std::size_t kDebugLogLimit = 1 << 20;
+}
+
+Soc::Soc(const FlashPart& part, std::uint8_t identity, std::uint32_t nsPerInstruction)
+    : identity_(identity), nsPerInstruction_(nsPerInstruction), ram_(memmap::ramSize, 0),
+      flash_(FlashChip::create(part)), cpu_(*this, Model::i80186, 8) {
+    cpu_.mapRam(ram_.data(), memmap::ramSize);
+    powerUp();
+}
+
+void Soc::powerUp() {
+    std::fill(ram_.begin(), ram_.end(), std::uint8_t{0});
+    flash_->powerUp();
+    link_.rx.clear();
+    link_.tx.clear();
+    regs_.clear();
+    cbus_.clear();
+    regs_[ports::identity] = static_cast<std::uint16_t>(identity_ << 8);
+    regs_[ports::linkDivisor] = static_cast<std::uint16_t>(uartBase() / 19200);
+    pendingLow_ = false;
+    haveReadWord_ = false;
+    cpu_.reset(memmap::romSegment, memmap::romEntryOffset);
+}
+
+std::uint32_t Soc::linkBaud() const {
+    const std::uint32_t d = ioRegister(ports::linkDivisor);
+    return uartBase() / (d ? d : 65536);
+}
+
+std::uint64_t Soc::now() const { return baseNs_ + cpu_.instructions() * nsPerInstruction_; }
+
+Soc::Activity Soc::takeActivity() {
+    Activity a = activity_;
+    activity_ = {};
+    return a;
+}
+
+void Soc::cbusWrite(std::uint16_t port, std::uint16_t value) {
+    out16(port, value);
+    for (auto& [p, v] : cbus_)
+        if (p == port) {
+            v = value;
+            return;
+        }
+    cbus_.emplace_back(port, value);
+}
+
+std::uint16_t Soc::ioRegister(std::uint16_t port) const {
+    auto it = regs_.find(port);
+    return it == regs_.end() ? 0 : it->second;
+}
+
+// --- memory ---------------------------------------------------------------
+
+std::uint8_t Soc::read8(std::uint32_t phys) {
+    if (phys >= memmap::flashBase && phys < memmap::flashBase + memmap::flashWindow) {
+        flushFlashWrite();
+        ++activity_.work;
+        const std::uint32_t a = phys - memmap::flashBase;
+        // The high byte of a word just read comes from the same chip cycle.
+        if ((a & 1) && haveReadWord_ && readWordAddr_ == (a & ~1u)) {
+            haveReadWord_ = false;
+            return static_cast<std::uint8_t>(readWord_ >> 8);
+        }
+        const std::uint16_t w = flash_->read(a & ~1u, now());
+        haveReadWord_ = !(a & 1);
+        readWordAddr_ = a & ~1u;
+        readWord_ = w;
+        return static_cast<std::uint8_t>((a & 1) ? w >> 8 : w);
+    }
+    haveReadWord_ = false;
+    if (phys >= memmap::romPage)
+        return 0xF4;  // HLT
+    if (phys < ram_.size())
+        return ram_[phys];
+    return 0xFF;  // nothing decoded here
+}
+
+void Soc::write8(std::uint32_t phys, std::uint8_t v) {
+    haveReadWord_ = false;
+    if (phys >= memmap::flashBase && phys < memmap::flashBase + memmap::flashWindow) {
+        ++activity_.work;
+        const std::uint32_t a = phys - memmap::flashBase;
+        if (a & 1) {
+            if (pendingLow_ && pendingAddr_ == (a & ~1u)) {
+                pendingLow_ = false;
+                flash_->write(a & ~1u, static_cast<std::uint16_t>(pendingByte_ | (v << 8)), now());
+            } else {
+                flushFlashWrite();
+                // A lone high-byte store: the low lane is not driven.
+                flash_->write(a & ~1u, static_cast<std::uint16_t>(0xFF | (v << 8)), now());
+            }
+            return;
+        }
+        flushFlashWrite();
+        pendingLow_ = true;
+        pendingAddr_ = a;
+        pendingByte_ = v;
+        return;
+    }
+    flushFlashWrite();
+    if (phys < ram_.size())
+        ram_[phys] = v;
+}
+
+void Soc::flushFlashWrite() {
+    if (!pendingLow_)
+        return;
+    pendingLow_ = false;
+    // A lone low-byte store: the command byte is what the chip decodes.
+    flash_->write(pendingAddr_, static_cast<std::uint16_t>(pendingByte_ | 0xFF00), now());
+}
+
+// --- I/O ------------------------------------------------------------------
+
+std::uint8_t Soc::in8(std::uint16_t port) {
+    const std::uint16_t w = in16(port & ~1u);
+    return static_cast<std::uint8_t>((port & 1) ? w >> 8 : w);
+}
+
+void Soc::out8(std::uint16_t port, std::uint8_t v) {
+    if (port & 1)
+        writePort(port & ~1u, static_cast<std::uint16_t>(v << 8), 0xFF00);
+    else
+        writePort(port, v, 0x00FF);
+}
+
+std::uint16_t Soc::in16(std::uint16_t port) {
+    flushFlashWrite();
+    return readPort(port & ~1u);
+}
+
+void Soc::out16(std::uint16_t port, std::uint16_t v) {
+    flushFlashWrite();
+    writePort(port & ~1u, v, 0xFFFF);
+}
+
+std::uint16_t Soc::readPort(std::uint16_t port) {
+    switch (port) {
+    case ports::linkStatus: {
+        std::uint16_t s = 0;
+        if (!link_.rx.empty())
+            s |= ports::rxReady;
+        if (link_.txRoom())
+            s |= ports::txReady;
+        if (link_.rx.empty())
+            ++activity_.idlePolls;
+        return s;
+    }
+    case ports::linkRx: {
+        if (link_.rx.empty())
+            return ioRegister(port);  // the last byte stays in the register
+        const std::uint8_t b = link_.rx.front();
+        link_.rx.pop_front();
+        regs_[port] = b;
+        ++activity_.work;
+        return b;
+    }
+    case ports::debugStatus:
+        return ports::txReady;
+    default:
+        return ioRegister(port);
+    }
+}
+
+void Soc::writePort(std::uint16_t port, std::uint16_t value, std::uint16_t mask) {
+    switch (port) {
+    case ports::linkTx:
+        if (mask & 0x00FF) {
+            ++activity_.work;
+            if (link_.txRoom())
+                link_.tx.push_back(static_cast<std::uint8_t>(value));
+        }
+        return;
+    case ports::debugTx:
+        if (mask & 0x00FF)
+            debugOut(static_cast<std::uint8_t>(value));
+        return;
+    case ports::identity:
+    case ports::linkStatus:
+    case ports::linkRx:
+        return;  // read-only
+    default: {
+        std::uint16_t& r = regs_[port];
+        r = static_cast<std::uint16_t>((r & ~mask) | (value & mask));
+        return;
+    }
+    }
+}
+
+void Soc::debugOut(std::uint8_t byte) {
+    ++activity_.work;
+    if (debugLog_.size() >= kDebugLogLimit)
+        debugLog_.erase(0, kDebugLogLimit / 2);
+    debugLog_.push_back(static_cast<char>(byte));
+    if (debugSink_)
+        debugSink_(std::string_view(debugLog_).substr(debugLog_.size() - 1));
+}
+
+} // namespace ombra::sim

@@ -1,0 +1,119 @@
+#pragma once
+// The chip around the core: RAM, the flash window, the ROM page and the I/O
+// registers. Peripherals are plain state; the link UART's queues are what
+// the link and the boot ROM move bytes through.
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ombra/sim/bus.h"
+#include "ombra/sim/cpu.h"
+#include "ombra/sim/flash.h"
+
+namespace ombra::sim {
+
+namespace ports {
+constexpr std::uint16_t linkControl = 0xFF80, linkStatus = 0xFF82, linkTx = 0xFF84,
+                        linkRx = 0xFF86, linkDivisor = 0xFF88;
+constexpr std::uint16_t debugControl = 0xFF10, debugStatus = 0xFF12, debugTx = 0xFF14,
+                        debugDivisor = 0xFF18;
+constexpr std::uint16_t identity = 0x0A00;
+constexpr std::uint8_t rxReady = 0x80, txReady = 0x40;
+} // namespace ports
+
+namespace memmap {
+constexpr std::uint32_t ramSize = 0x400000;
+constexpr std::uint32_t flashBase = 0x400000, flashWindow = 0x400000;
+constexpr std::uint32_t romPage = 0xFFFE00;  // reads as HLT so the board sees a jump here
+constexpr std::uint16_t romSegment = 0xFFFE, romEntryOffset = 0x0000, romResumeOffset = 0x0010;
+} // namespace memmap
+
+struct LinkUart {
+    static constexpr std::size_t rxCapacity = 16, txCapacity = 16;
+    std::deque<std::uint8_t> rx, tx;
+    bool rxRoom() const { return rx.size() < rxCapacity; }
+    bool txRoom() const { return tx.size() < txCapacity; }
+};
+
+class Soc final : public Bus {
+public:
+    Soc(const FlashPart& part, std::uint8_t identity, std::uint32_t nsPerInstruction);
+
+    Cpu& cpu() { return cpu_; }
+    FlashChip& flash() { return *flash_; }
+    const FlashChip& flash() const { return *flash_; }
+    LinkUart& link() { return link_; }
+    std::uint8_t identity() const { return identity_; }
+    std::vector<std::uint8_t>& ram() { return ram_; }
+
+    // UART input clock: 67.5 MHz / 16 or 55 MHz / 16.
+    std::uint32_t uartBase() const { return identity_ == 0x64 ? 4218750 : 3437500; }
+    std::uint32_t linkBaud() const;
+    void setLinkDivisor(std::uint16_t d) { regs_[ports::linkDivisor] = d; }
+
+    // Virtual time: advances with executed instructions.
+    std::uint64_t now() const;
+    void advance(std::uint64_t ns) { baseNs_ += ns; }
+
+    // A register write from the boot ROM's C-bus table (also applied).
+    void cbusWrite(std::uint16_t port, std::uint16_t value);
+    const std::vector<std::pair<std::uint16_t, std::uint16_t>>& cbusWrites() const { return cbus_; }
+    std::uint16_t ioRegister(std::uint16_t port) const;
+
+    const std::string& debugLog() const { return debugLog_; }
+    void setDebugSink(std::function<void(std::string_view)> sink) { debugSink_ = std::move(sink); }
+
+    // Power-up state of everything but the flash cells.
+    void powerUp();
+
+    // Activity since the last call: whether the program did anything but
+    // poll an idle UART.
+    struct Activity {
+        std::uint64_t work = 0, idlePolls = 0;
+    };
+    Activity takeActivity();
+
+    // Bus
+    std::uint8_t read8(std::uint32_t phys) override;
+    void write8(std::uint32_t phys, std::uint8_t v) override;
+    std::uint8_t in8(std::uint16_t port) override;
+    void out8(std::uint16_t port, std::uint8_t v) override;
+    std::uint16_t in16(std::uint16_t port) override;
+    void out16(std::uint16_t port, std::uint16_t v) override;
+
+    // Completes a half-written flash word (a byte store without its partner).
+    void flushFlashWrite();
+
+private:
+    std::uint16_t readPort(std::uint16_t port);
+    void writePort(std::uint16_t port, std::uint16_t value, std::uint16_t mask);
+    void debugOut(std::uint8_t byte);
+
+    std::uint8_t identity_;
+    std::uint32_t nsPerInstruction_;
+    std::vector<std::uint8_t> ram_;
+    std::unique_ptr<FlashChip> flash_;
+    Cpu cpu_;
+    LinkUart link_;
+    std::map<std::uint16_t, std::uint16_t> regs_;
+    std::vector<std::pair<std::uint16_t, std::uint16_t>> cbus_;
+    std::string debugLog_;
+    std::function<void(std::string_view)> debugSink_;
+    std::uint64_t baseNs_ = 0, baseCount_ = 0;
+    Activity activity_;
+    // The chip is 16 bits wide: the core's two byte cycles of a word access
+    // are joined into one chip cycle.
+    bool pendingLow_ = false;
+    std::uint32_t pendingAddr_ = 0;
+    std::uint8_t pendingByte_ = 0;
+    bool haveReadWord_ = false;
+    std::uint32_t readWordAddr_ = 0;
+    std::uint16_t readWord_ = 0;
+};
+
+} // namespace ombra::sim
