@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <unordered_map>
 
 namespace ombra::platform::reg {
 
@@ -262,6 +263,14 @@ ParseError parse(std::string_view text, std::string_view hiveName, Key& root)
     std::string_view line;
     bool header = false;
     Key* current = nullptr;
+    // Lower-cased names of the current key's values: a repeated name
+    // replaces the earlier one without a linear search per line.
+    std::unordered_map<std::string, std::size_t> seen;
+    auto folded = [](std::string_view n) {
+        std::string f(n);
+        for (char& c : f) c = lower(c);
+        return f;
+    };
     auto fail = [&](std::string reason) { return ParseError{lines.number, std::move(reason)}; };
 
     while (lines.next(line)) {
@@ -290,6 +299,8 @@ ParseError parse(std::string_view text, std::string_view hiveName, Key& root)
                 Key* next = current->findKey(part);
                 current = next ? next : &current->addKey(part);
             }
+            seen.clear();
+            for (std::size_t i = 0; i < current->values.size(); ++i) seen.emplace(folded(current->values[i].name), i);
             continue;
         }
 
@@ -361,11 +372,12 @@ ParseError parse(std::string_view text, std::string_view hiveName, Key& root)
         } else {
             return fail("unknown value form (expected \"text\", dword: or hex:)");
         }
-        if (Value* old = current->findValue(v.name)) {
-            old->type = v.type;
-            old->data = std::move(v.data);
-        } else {
+        auto [it, fresh] = seen.emplace(folded(v.name), current->values.size());
+        if (fresh) {
             current->values.push_back(std::move(v));
+        } else {
+            current->values[it->second].type = v.type;
+            current->values[it->second].data = std::move(v.data);
         }
     }
     return {};

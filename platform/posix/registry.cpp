@@ -101,7 +101,7 @@ public:
         if (fd_ < 0) fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd_ < 0) return;
         auto deadline = std::chrono::steady_clock::now() + kLockPatience;
-        auto pause = std::chrono::microseconds(200);
+        auto pause = std::chrono::microseconds(50);
         while (::flock(fd_, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
             if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() > deadline) {
                 ::close(fd_);
@@ -109,7 +109,7 @@ public:
                 return;
             }
             std::this_thread::sleep_for(pause);
-            pause = std::min(pause * 2, std::chrono::microseconds(10000));
+            pause = std::min(pause * 2, std::chrono::microseconds(1000));
         }
         held_ = true;
     }
