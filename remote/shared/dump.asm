@@ -92,9 +92,12 @@ xmodem_send:
         call dbg_puts
         jmp xm_cancel
 .crc:   mov byte [xm_crc], 1
+        mov si, msg_xm_crc
         jmp .go
 .sum:   mov byte [xm_crc], 0
-.go:    mov byte [xm_block], 1
+        mov si, msg_xm_sum
+.go:    call dbg_puts
+        mov byte [xm_block], 1
         mov word [xm_sent], 0
         mov word [xm_sent + 2], 0
 .next:  ; the block after the one that passed the count is the end
@@ -267,6 +270,8 @@ crc_table:
 
 msg_dump:         db 10, 13, "DUMP, Start adddress = ", 0
 msg_data_count:   db " Data count = ", 0
+msg_xm_crc:       db 10, 13, "XMODEM CRC", 0
+msg_xm_sum:       db 10, 13, "XMODEM checksum", 0
 msg_no_start:     db 10, 13, "no receiver", 0
 msg_refused:      db 10, 13, "block refused", 0
 msg_xm_done:      db 10, 13, "transfer complete", 0
