@@ -356,6 +356,13 @@ SerialTransfer SerialPort::Impl::write(std::span<const std::uint8_t> bytes, std:
 
 SerialError SerialPort::Impl::purge(bool input, bool output)
 {
+    // Written bytes have left by the time a write returns. A pseudo-terminal
+    // has no transmit queue of its own: flushing its output would reach into
+    // the other side's input and drop bytes that were already sent.
+    if (!modemLines_)
+        output = false;
+    if (!input && !output)
+        return {};
     int which = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
     if (tcflush(fd_, which) != 0)
         return errnoError(SerialErrorKind::io, "tcflush " + path);

@@ -203,7 +203,7 @@ TEST(SelkanBootCancel, DuringUpload)
     c.prepare(rom.path(), 115200, testImage(8192));
     c.cancelOn("SelkanBoot: uploading");
     EXPECT_EQ(c.upload(), 0u);
-    EXPECT_TRUE(c.errors().empty());
+    EXPECT_TRUE(c.errors().empty()) << c.errors().front();
     EXPECT_TRUE(c.sawText(kCancelling));
     EXPECT_FALSE(c.done());
 }
