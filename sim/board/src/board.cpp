@@ -1,6 +1,7 @@
 #include "ombra/sim/board.h"
 
 #include <atomic>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <fstream>
@@ -20,7 +21,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-constexpr std::uint64_t kSlice = 20000;     // instructions between link rounds
+// Instructions between link rounds; fewer while the program only polls an
+// idle UART, so a waiting board costs little host time.
+constexpr std::uint64_t kSlice = 20000, kIdleSlice = 5000;
 constexpr auto kMaxSleep = 2ms;
 
 const FlashPart& choosePart(const BoardOptions& o) {
@@ -36,6 +39,12 @@ Link::Settings linkSettings(const BoardOptions& o) {
     return {o.paced, o.garbleOnRateMismatch, o.faults, o.seed};
 }
 
+std::uint32_t instructionTime(const BoardOptions& o) {
+    if (o.nsPerInstruction)
+        return o.nsPerInstruction;
+    return o.identity == 0x64 ? 8000 / 67 : 8000 / 55;
+}
+
 std::uint16_t romVersion(const BoardOptions& o) {
     return o.romVersion ? *o.romVersion : static_cast<std::uint16_t>(o.identity << 8 | 0x01);
 }
@@ -44,7 +53,7 @@ std::uint16_t romVersion(const BoardOptions& o) {
 
 struct Board::Impl {
     explicit Impl(BoardOptions o)
-        : opt(std::move(o)), soc(choosePart(opt), opt.identity, opt.nsPerInstruction),
+        : opt(std::move(o)), soc(choosePart(opt), opt.identity, instructionTime(opt)),
           link(linkSettings(opt)), rom(soc, romVersion(opt), std::chrono::milliseconds(opt.pingIntervalMs)) {
         soc.flash().setTimeScale(opt.flashTimeScale);
         if (!opt.flashFile.empty())
@@ -63,8 +72,11 @@ struct Board::Impl {
 
     void loadFlash(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
-        if (!in)
-            return;  // a new file: the chip starts erased
+        if (!in) {
+            if (errno == ENOENT)
+                return;  // a new file: the chip starts erased
+            throw std::runtime_error("cannot read flash file: " + path);
+        }
         auto& cells = soc.flash().cells();
         in.read(reinterpret_cast<char*>(cells.data()), static_cast<std::streamsize>(cells.size()));
         if (in.gcount() == static_cast<std::streamsize>(cells.size()) && in.peek() != EOF)
@@ -113,9 +125,10 @@ struct Board::Impl {
                 inRom = false;
             idle = r == BootRom::Result::idle;
         } else {
-            const std::uint64_t ran = soc.cpu().run(kSlice);
+            const std::uint64_t ran = soc.cpu().run(wasIdle ? kIdleSlice : kSlice);
             const auto act = soc.takeActivity();
             idle = ran == 0 || (act.work == 0 && act.idlePolls > 0);
+            wasIdle = idle;
             if (soc.cpu().halted())
                 idle = !haltedInRom(now) && idle;
         }
@@ -158,6 +171,7 @@ struct Board::Impl {
     std::thread thread;
     std::atomic<bool> stop{false};
     bool inRom = true;
+    bool wasIdle = false;
     std::uint64_t romEntries = 1;
 };
 

@@ -218,6 +218,27 @@ TEST(Link, FaultsDropCorruptAndMute) {
     EXPECT_DOUBLE_EQ(r->probability, 0.25);
 }
 
+TEST(Link, DelayAndStallHoldTheStream) {
+    BoardOptions o = fast();
+    o.faults.push_back(*parseFaultRule("out:delay:at=0:ms=300"));
+    Board board(o);
+    HostPort port(board.portPath(), B19200);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(port.readFrame(2000ms));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 290ms);
+
+    BoardOptions s = fast();
+    s.faults.push_back(*parseFaultRule("in:stall:at=0:ms=300"));
+    Board stalled(s);
+    HostPort port2(stalled.portPath(), B19200);
+    ASSERT_TRUE(port2.readFrame(1000ms));
+    port2.write({0x00});
+    std::this_thread::sleep_for(50ms);
+    port2.purge();
+    EXPECT_FALSE(port2.readByte(150ms));  // frozen: no pings
+    EXPECT_TRUE(port2.readFrame(1000ms));
+}
+
 TEST(Soc, FlashWindowFromTheCoreAndPowerCycle) {
     BoardOptions o = fast();
     Board board(o);

@@ -62,8 +62,9 @@ struct BoardOptions {
     std::uint32_t seed = 1;
     // The ROM's pause between ping frames, in wall time.
     std::uint32_t pingIntervalMs = 20;
-    // Virtual time per executed instruction.
-    std::uint32_t nsPerInstruction = 100;
+    // Virtual time per executed instruction; 0 = eight clock cycles at the
+    // chip's clock (67.5 or 55 MHz).
+    std::uint32_t nsPerInstruction = 0;
 };
 
 struct BoardStats {
