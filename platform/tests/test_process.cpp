@@ -90,13 +90,13 @@ TEST(Process, ExitCodesAndTermination) {
     ASSERT_NE(sleeper, nullptr);
     EXPECT_GT(GetProcessId(sleeper), 0u);
     EXPECT_EQ(WaitForSingleObject(sleeper, 50), WAIT_TIMEOUT);
-    EXPECT_TRUE(TerminateProcess(sleeper, 0));
-    EXPECT_EQ(childproc::finish(sleeper), 0u);
+    EXPECT_TRUE(TerminateProcess(sleeper, 5));
+    EXPECT_EQ(childproc::finish(sleeper), 5u);
     // Terminating what has ended fails and keeps the code.
-    EXPECT_FALSE(TerminateProcess(sleeper, 5));
+    EXPECT_FALSE(TerminateProcess(sleeper, 6));
     DWORD code = 1;
     EXPECT_TRUE(GetExitCodeProcess(sleeper, &code));
-    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(code, 5u);
     for (HANDLE h : {seven, minusOne, sleeper}) CloseHandle(h);
 }
 
