@@ -234,6 +234,7 @@ SerialTransfer SerialPort::Impl::read(std::span<std::uint8_t> buffer, std::span<
         total = after(start, std::uint64_t(to.readTotalMultiplier) * buffer.size() + to.readTotalConstant);
     const bool useInterval = to.readInterval != 0 && to.readInterval != kSerialMaxWait;
     Clock::time_point lastByte {};
+    bool hangUp = false;
 
     for (;;) {
         ssize_t n = ::read(fd_, buffer.data() + r.count, buffer.size() - r.count);
@@ -247,6 +248,11 @@ SerialTransfer SerialPort::Impl::read(std::span<std::uint8_t> buffer, std::span<
         if (n < 0 && errno != EAGAIN && errno != EINTR) {
             r.end = SerialTransfer::End::failed;
             r.error = errnoError(SerialErrorKind::io, "read " + path);
+            return r;
+        }
+        if (n == 0 && hangUp) {
+            r.end = SerialTransfer::End::failed;
+            r.error = {SerialErrorKind::hungUp, EIO, path + ": the other end hung up"};
             return r;
         }
         if (atOnce)
@@ -270,12 +276,9 @@ SerialTransfer SerialPort::Impl::read(std::span<std::uint8_t> buffer, std::span<
             r.handleIndex = p.handleIndex;
             return r;
         }
-        if (p.outcome == detail::PollOutcome::Descriptor && (p.revents & (POLLHUP | POLLERR)) &&
-            !(p.revents & POLLIN)) {
-            r.end = SerialTransfer::End::failed;
-            r.error = {SerialErrorKind::hungUp, EIO, path + ": the other end hung up"};
-            return r;
-        }
+        // Readable with nothing to read: the next read tells a hang-up apart.
+        if (p.outcome == detail::PollOutcome::Descriptor && (p.revents & (POLLHUP | POLLERR)))
+            hangUp = true;
     }
 }
 

@@ -1,0 +1,264 @@
+// The serial port against a pseudo-terminal pair made here: opening and
+// line settings, the COMMTIMEOUTS rules, wait handles, purge and hang-up.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+#include "ombra/platform/event.h"
+#include "ombra/platform/serial.h"
+
+using namespace ombra::platform;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+struct Pty {
+    int master = -1;
+    std::string path;
+    Pty()
+    {
+        master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        grantpt(master);
+        unlockpt(master);
+        path = ptsname(master);
+        termios t {};
+        tcgetattr(master, &t);
+        cfmakeraw(&t);
+        tcsetattr(master, TCSANOW, &t);
+    }
+    ~Pty()
+    {
+        if (master >= 0)
+            close(master);
+    }
+    void send(std::string_view bytes) { ASSERT_EQ(write(master, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
+    std::string receive()
+    {
+        std::string out;
+        char buf[4096];
+        fcntl(master, F_SETFL, O_NONBLOCK);
+        for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;)
+            out.append(buf, std::size_t(n));
+        return out;
+    }
+};
+
+std::unique_ptr<SerialPort> openPort(const Pty& pty, SerialSettings s = {})
+{
+    SerialError e;
+    auto port = SerialPort::open(pty.path, s, &e);
+    EXPECT_TRUE(port) << e.message;
+    return port;
+}
+
+long msSince(Clock::time_point t)
+{
+    return long(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
+}
+
+TEST(SerialOpen, ReportsWhatFailed)
+{
+    SerialError e;
+    EXPECT_FALSE(SerialPort::open("/dev/ombra-no-such-port", {}, &e));
+    EXPECT_EQ(e.kind, SerialErrorKind::notFound);
+    EXPECT_EQ(e.osCode, ENOENT);
+    EXPECT_FALSE(e.message.empty());
+
+    EXPECT_FALSE(SerialPort::open("/dev/null", {}, &e));
+    EXPECT_EQ(e.kind, SerialErrorKind::unsupported);
+
+    Pty pty;
+    SerialSettings zero;
+    zero.baudRate = 0;
+    EXPECT_FALSE(SerialPort::open(pty.path, zero, &e));
+    EXPECT_EQ(e.kind, SerialErrorKind::invalidArgument);
+    SerialSettings nine;
+    nine.dataBits = 9;
+    EXPECT_FALSE(SerialPort::open(pty.path, nine, &e));
+    EXPECT_EQ(e.kind, SerialErrorKind::invalidArgument);
+}
+
+TEST(SerialOpen, ExclusiveOpenIsAdvisoryLock)
+{
+    Pty pty;
+    auto first = openPort(pty);
+    SerialError e;
+    EXPECT_FALSE(SerialPort::open(pty.path, {}, &e));
+    EXPECT_EQ(e.kind, SerialErrorKind::busy);
+    EXPECT_TRUE(SerialPort::open(pty.path, {}, &e, {.exclusive = false})) << e.message;
+    first.reset();
+    EXPECT_TRUE(SerialPort::open(pty.path, {}, &e)) << e.message;
+}
+
+TEST(SerialSettings, RatesReachTheOtherSideAndLimitsAreReported)
+{
+    Pty pty;
+    SerialSettings s;
+    s.baudRate = 460800;
+    auto port = openPort(pty, s);
+    ASSERT_TRUE(port);
+    termios t {};
+    tcgetattr(pty.master, &t);
+    EXPECT_EQ(cfgetospeed(&t), speed_t(B460800));
+
+    s.baudRate = 250000;  // not a termios constant
+    EXPECT_FALSE(port->configure(s)) << port->configure(s).message;
+    EXPECT_EQ(port->settings().baudRate, 250000u);
+
+    // A pseudo-terminal keeps 8 data bits and no parity: said, not ignored.
+    SerialSettings seven = s;
+    seven.dataBits = 7;
+    seven.parity = SerialParity::even;
+    EXPECT_EQ(port->configure(seven).kind, SerialErrorKind::unsupported);
+    SerialSettings dsr = s;
+    dsr.dsrOutputFlow = true;
+    EXPECT_EQ(port->configure(dsr).kind, SerialErrorKind::unsupported);
+    SerialSettings half = s;
+    half.stopBits = SerialStopBits::oneAndHalf;
+    EXPECT_EQ(port->configure(half).kind, SerialErrorKind::unsupported);
+    // DTR and RTS have no lines to drive on a pseudo-terminal.
+    SerialSettings lines = s;
+    lines.dtr = SerialLine::off;
+    lines.rts = SerialLine::off;
+    EXPECT_FALSE(port->configure(lines));
+}
+
+TEST(SerialRead, TotalTimeoutsAndTheReturnAtOnceCase)
+{
+    Pty pty;
+    auto port = openPort(pty);
+    std::uint8_t buf[16];
+
+    // Open profile: one byte gives up after 10 x 1 + 100 ms.
+    port->setTimeouts({0, 10, 100, 0, 0});
+    auto t0 = Clock::now();
+    SerialTransfer r = port->read({buf, 1});
+    EXPECT_EQ(r.end, SerialTransfer::End::timedOut);
+    EXPECT_EQ(r.count, 0u);
+    EXPECT_GE(msSince(t0), 110);
+    EXPECT_LT(msSince(t0), 1000);
+
+    // Ping profile: 20 ms for one byte.
+    port->setTimeouts({100, 10, 10, 0, 0});
+    t0 = Clock::now();
+    r = port->read({buf, 1});
+    EXPECT_EQ(r.end, SerialTransfer::End::timedOut);
+    EXPECT_GE(msSince(t0), 20);
+    EXPECT_LT(msSince(t0), 500);
+
+    // MAXDWORD, 0, 0: whatever is there, at once.
+    port->setTimeouts({kSerialMaxWait, 0, 0, 0, 0});
+    t0 = Clock::now();
+    r = port->read({buf, sizeof buf});
+    EXPECT_EQ(r.end, SerialTransfer::End::complete);
+    EXPECT_EQ(r.count, 0u);
+    pty.send("abc");
+    usleep(20000);
+    r = port->read({buf, sizeof buf});
+    EXPECT_EQ(r.count, 3u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 3), "abc");
+}
+
+TEST(SerialRead, IntervalCountsFromTheFirstByte)
+{
+    Pty pty;
+    auto port = openPort(pty);
+    std::uint8_t buf[16];
+    port->setTimeouts({50, 0, 0, 0, 0});
+    std::thread peer([&] {
+        usleep(150000);  // longer than the interval: nothing has come yet
+        pty.send("xy");
+    });
+    SerialTransfer r = port->read({buf, sizeof buf});
+    peer.join();
+    EXPECT_EQ(r.end, SerialTransfer::End::timedOut);
+    EXPECT_EQ(r.count, 2u);
+}
+
+TEST(SerialRead, AllZeroWaitsForEveryByteOrAHandle)
+{
+    Pty pty;
+    auto port = openPort(pty);
+    port->setTimeouts({});
+    std::uint8_t buf[4];
+    std::thread peer([&] {
+        pty.send("12");
+        usleep(100000);
+        pty.send("34");
+    });
+    SerialTransfer r = port->read({buf, 4});
+    peer.join();
+    EXPECT_EQ(r.end, SerialTransfer::End::complete);
+    EXPECT_EQ(r.count, 4u);
+
+    HANDLE event = CreateEvent(TRUE, FALSE);
+    HANDLE list[3] = {INVALID_HANDLE_VALUE, nullptr, event};
+    std::thread setter([&] {
+        usleep(100000);
+        SetEvent(event);
+    });
+    r = port->read({buf, 4}, list);
+    setter.join();
+    EXPECT_EQ(r.end, SerialTransfer::End::interrupted);
+    EXPECT_EQ(r.handleIndex, 2u);
+    CloseHandle(event);
+}
+
+TEST(SerialWrite, CompletesAndPurgeDropsNothingSent)
+{
+    Pty pty;
+    auto port = openPort(pty);
+    port->setTimeouts({0, 10, 10, 10, 10});
+    std::string text = "hello board";
+    SerialTransfer w = port->write({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+    EXPECT_EQ(w.end, SerialTransfer::End::complete);
+    EXPECT_EQ(w.count, text.size());
+    EXPECT_FALSE(port->purge(kPurgeTxAbort | kPurgeTxClear | kPurgeRxAbort | kPurgeRxClear));
+    EXPECT_FALSE(port->transmitChar(0));
+    EXPECT_EQ(pty.receive(), text + std::string(1, '\0'));
+
+    // Input purge drops what was received and not read.
+    pty.send("stale");
+    usleep(20000);
+    SerialStatus st;
+    EXPECT_FALSE(port->clearErrors(&st));
+    EXPECT_EQ(st.inQueue, 5u);
+    port->purge(kPurgeRxClear);
+    port->setTimeouts({kSerialMaxWait, 0, 0, 0, 0});
+    std::uint8_t buf[8];
+    EXPECT_EQ(port->read({buf, sizeof buf}).count, 0u);
+}
+
+TEST(SerialWrite, TimesOutWhenNobodyReads)
+{
+    Pty pty;
+    auto port = openPort(pty);
+    port->setTimeouts({0, 0, 0, 0, 100});
+    std::vector<std::uint8_t> lots(1 << 20, 0x55);
+    auto t0 = Clock::now();
+    SerialTransfer w = port->write(lots);
+    EXPECT_EQ(w.end, SerialTransfer::End::timedOut);
+    EXPECT_LT(w.count, lots.size());
+    EXPECT_GE(msSince(t0), 100);
+}
+
+TEST(SerialRead, HangUpIsAFailureNotASpin)
+{
+    auto pty = std::make_unique<Pty>();
+    auto port = openPort(*pty);
+    port->setTimeouts({0, 0, 2000, 0, 0});
+    pty.reset();
+    std::uint8_t b;
+    auto t0 = Clock::now();
+    SerialTransfer r = port->read({&b, 1});
+    EXPECT_EQ(r.end, SerialTransfer::End::failed);
+    EXPECT_EQ(r.error.kind, SerialErrorKind::hungUp);
+    EXPECT_LT(msSince(t0), 1000);
+}
+
+}  // namespace
