@@ -18,20 +18,6 @@ using namespace std::chrono_literals;
 constexpr auto kBurstWindow = 4ms;
 constexpr std::size_t kOutboundLimit = 64;
 
-std::uint32_t speedValue(speed_t s) {
-    static const std::pair<speed_t, std::uint32_t> table[] = {
-        {B50, 50},         {B75, 75},         {B110, 110},       {B134, 134},
-        {B150, 150},       {B200, 200},       {B300, 300},       {B600, 600},
-        {B1200, 1200},     {B1800, 1800},     {B2400, 2400},     {B4800, 4800},
-        {B9600, 9600},     {B19200, 19200},   {B38400, 38400},   {B57600, 57600},
-        {B115200, 115200}, {B230400, 230400}, {B460800, 460800}, {B500000, 500000},
-        {B576000, 576000}, {B921600, 921600}, {B1000000, 1000000}};
-    for (const auto& [code, value] : table)
-        if (code == s)
-            return value;
-    return 0;
-}
-
 std::runtime_error sysError(const char* what) {
     return std::runtime_error(std::string(what) + ": " + std::strerror(errno));
 }
@@ -71,12 +57,7 @@ Link::~Link() {
         ::close(master_);
 }
 
-std::uint32_t Link::hostBaud() const {
-    termios t{};
-    if (tcgetattr(master_, &t) != 0)
-        return 0;
-    return speedValue(cfgetospeed(&t));
-}
+std::uint32_t Link::hostBaud() const { return ptyOutputBaud(master_); }
 
 void Link::powerUp() {
     in_ = {};

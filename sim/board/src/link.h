@@ -15,6 +15,9 @@
 
 namespace ombra::sim {
 
+// The host's rate as set on the pty (any rate, standard or not); 0 if unknown.
+std::uint32_t ptyOutputBaud(int fd);
+
 class Link {
 public:
     using Clock = std::chrono::steady_clock;

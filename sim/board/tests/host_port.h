@@ -15,6 +15,9 @@
 
 namespace ombra::sim::test {
 
+// Any rate through termios2 (BOTHER), as the product's serial layer sets it.
+bool setAnyBaud(int fd, std::uint32_t baud);
+
 class HostPort {
 public:
     HostPort(const std::string& path, speed_t baud) {
@@ -27,6 +30,7 @@ public:
     HostPort& operator=(const HostPort&) = delete;
 
     bool ok() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
     void close() {
         if (fd_ >= 0)
             ::close(fd_);

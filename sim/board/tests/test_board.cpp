@@ -172,6 +172,18 @@ TEST(Link, HostAtTheWrongRateSeesGarbage) {
     EXPECT_TRUE(port.readFrame(1000ms));
 }
 
+TEST(Link, RatesSetThroughTermios2AreSeen) {
+    Board board(fast());
+    HostPort port(board.portPath(), B115200);
+    // 19,600 is no standard rate but within 5 % of the ROM's 19,263.
+    ASSERT_TRUE(test::setAnyBaud(port.fd(), 19600));
+    port.purge();
+    EXPECT_TRUE(port.readFrame(1000ms));
+    ASSERT_TRUE(test::setAnyBaud(port.fd(), 21000));
+    port.purge();
+    EXPECT_FALSE(port.readFrame(300ms));
+}
+
 TEST(Link, PacedInputTakesTheLineTime) {
     BoardOptions o;
     o.pingIntervalMs = 5;
