@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <csignal>
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
@@ -51,6 +52,17 @@ bool sameLine(std::string a, std::string b) {
         if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
             return false;
     return true;
+}
+
+// A value of a simulator that died without removing it (its process is gone).
+bool leftBehind(const std::string& line) {
+    static const std::string quotedName = quoted("\\Device\\SelkanSim");
+    static const std::string prefix = quotedName.substr(0, quotedName.size() - 1);
+    if (!line.starts_with(prefix))
+        return false;
+    char* end = nullptr;
+    const long pid = std::strtol(line.c_str() + prefix.size(), &end, 10);
+    return pid > 0 && *end == '_' && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
 }
 
 } // namespace
@@ -102,7 +114,7 @@ bool SerialCommEntries::edit(bool add) {
         for (const auto& prefix : mine)
             if (l.starts_with(prefix))
                 return true;
-        return false;
+        return leftBehind(l);
     });
     if (add) {
         std::vector<std::string> values;
