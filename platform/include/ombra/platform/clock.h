@@ -20,4 +20,5 @@ HANDLE CreateWaitableTimer(BOOL manualReset);
 // Arms the timer `dueInMilliseconds` from now (0 = signaled at once),
 // clearing an earlier signal.
 BOOL SetWaitableTimer(HANDLE timer, DWORD dueInMilliseconds);
+// Disarms the timer; this also clears a signal it has given.
 BOOL CancelWaitableTimer(HANDLE timer);

@@ -3,7 +3,7 @@
 // algorithms test Win32 results (WAIT_OBJECT_0 + i, WAIT_TIMEOUT, ...).
 //
 // A HANDLE stays valid until CloseHandle. A closed or made-up HANDLE is
-// rejected (ERROR: bad descriptor) rather than dereferenced.
+// rejected (ERROR_OS_INVALID_HANDLE) rather than dereferenced.
 #pragma once
 
 #include <string>
