@@ -100,6 +100,7 @@ public:
         fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
         if (fd_ < 0) fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd_ < 0) return;
+        opened_ = true;
         auto deadline = std::chrono::steady_clock::now() + kLockPatience;
         auto pause = std::chrono::microseconds(50);
         while (::flock(fd_, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
@@ -119,10 +120,12 @@ public:
     }
     HiveLock(const HiveLock&) = delete;
     HiveLock& operator=(const HiveLock&) = delete;
+    bool opened() const { return opened_; }
     bool held() const { return held_; }
 
 private:
     int fd_ = -1;
+    bool opened_ = false;
     bool held_ = false;
 };
 
@@ -211,8 +214,10 @@ LONG readHive(int hive, F&& f)
         std::string file = dir + "/" + kHiveNames[hive] + ".reg";
         struct stat st{};
         if (::stat(dir.c_str(), &st) == 0) {
+            // Writers replace the file whole, so a reader that cannot even
+            // open the lock file (read-only folder) still sees a whole hive.
             HiveLock lock(dir + "/" + kHiveNames[hive] + ".lock", false);
-            if (!lock.held()) return ERROR_CANTREAD;
+            if (lock.opened() && !lock.held()) return ERROR_CANTREAD;
             if (LONG r = loadHive(file, hive, root); r != ERROR_SUCCESS) return r;
         }
     }
