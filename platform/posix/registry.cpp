@@ -194,7 +194,13 @@ LONG saveHive(const std::string& dir, const std::string& file, int hive, const K
                       std::to_string(std::hash<std::thread::id>{}(std::this_thread::get_id()));
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return ERROR_CANTWRITE;
+    // The new copy keeps the old one's permissions.
+    struct stat old{};
+    if (::stat(file.c_str(), &old) == 0) ::fchmod(fd, old.st_mode & 07777);
     bool ok = writeWhole(fd, text);
+    // On disk before the rename: a crash must leave the old hive or the new
+    // one, never an empty file.
+    ok = ok && ::fdatasync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     if (ok) ok = ::rename(tmp.c_str(), file.c_str()) == 0;
     if (!ok) {
