@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <sys/wait.h>
@@ -349,6 +350,28 @@ TEST_F(Registry, TwoProcessesWritingAtOnceLoseNothing)
             EXPECT_EQ(get(h, name.c_str()), (std::vector<BYTE>{static_cast<BYTE>(i), 0, 0, 0})) << name;
         }
     }
+    RegCloseKey(h);
+}
+
+TEST_F(Registry, ThreadsWritingAtOnceLoseNothing)
+{
+    constexpr int kThreads = 4, kEach = 40;
+    HKEY h = create(HKEY_CURRENT_USER, "Threads");
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([h, t] {
+            for (int i = 0; i < kEach; ++i) {
+                std::string name = std::to_string(t) + "-" + std::to_string(i);
+                RegSetValueExA(h, name.c_str(), 0, REG_BINARY, reinterpret_cast<const BYTE*>(&t), 1);
+            }
+        });
+    }
+    for (auto& th : threads) th.join();
+    DWORD values = 0;
+    ASSERT_EQ(RegQueryInfoKeyA(h, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr,
+                               nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(values, static_cast<DWORD>(kThreads * kEach));
     RegCloseKey(h);
 }
 
