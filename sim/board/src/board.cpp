@@ -21,9 +21,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-// Instructions between link rounds; fewer while the program only polls an
-// idle UART, so a waiting board costs little host time.
-constexpr std::uint64_t kSlice = 20000, kIdleSlice = 5000;
+// Instructions between link rounds: fewer while the program only polls an
+// idle UART (a waiting board costs little host time), and fewer again while
+// bytes stream, so the UART's small queues never hold the program back.
+constexpr std::uint64_t kSlice = 20000, kIdleSlice = 5000, kStreamSlice = 1000;
 constexpr auto kMaxSleep = 2ms;
 
 const FlashPart& choosePart(const BoardOptions& o) {
@@ -125,10 +126,10 @@ struct Board::Impl {
                 inRom = false;
             idle = r == BootRom::Result::idle;
         } else {
-            const std::uint64_t ran = soc.cpu().run(wasIdle ? kIdleSlice : kSlice);
+            const std::uint64_t ran = soc.cpu().run(slice);
             const auto act = soc.takeActivity();
             idle = ran == 0 || (act.work == 0 && act.idlePolls > 0);
-            wasIdle = idle;
+            slice = idle ? kIdleSlice : act.linkBytes ? kStreamSlice : kSlice;
             if (soc.cpu().halted())
                 idle = !haltedInRom(now) && idle;
         }
@@ -171,7 +172,7 @@ struct Board::Impl {
     std::thread thread;
     std::atomic<bool> stop{false};
     bool inRom = true;
-    bool wasIdle = false;
+    std::uint64_t slice = kSlice;
     std::uint64_t romEntries = 1;
 };
 

@@ -159,6 +159,7 @@ std::uint16_t Soc::readPort(std::uint16_t port) {
         link_.rx.pop_front();
         regs_[port] = b;
         ++activity_.work;
+        ++activity_.linkBytes;
         return b;
     }
     case ports::debugStatus:
@@ -173,6 +174,7 @@ void Soc::writePort(std::uint16_t port, std::uint16_t value, std::uint16_t mask)
     case ports::linkTx:
         if (mask & 0x00FF) {
             ++activity_.work;
+            ++activity_.linkBytes;
             if (link_.txRoom())
                 link_.tx.push_back(static_cast<std::uint8_t>(value));
         }

@@ -74,7 +74,7 @@ public:
     // Activity since the last call: whether the program did anything but
     // poll an idle UART.
     struct Activity {
-        std::uint64_t work = 0, idlePolls = 0;
+        std::uint64_t work = 0, idlePolls = 0, linkBytes = 0;
     };
     Activity takeActivity();
 
