@@ -91,3 +91,54 @@ LONG RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* nameLen, DWORD* res
 LONG RegQueryInfoKeyA(HKEY key, char* cls, DWORD* clsLen, DWORD* reserved, DWORD* subKeys, DWORD* maxSubKeyLen,
                       DWORD* maxClassLen, DWORD* values, DWORD* maxValueNameLen, DWORD* maxValueLen,
                       DWORD* securityDescriptor, void* lastWriteTime);
+
+namespace ombra::platform {
+
+// Owns an open key and closes it when it goes.
+class RegKey {
+public:
+    RegKey() = default;
+    explicit RegKey(HKEY key) : key_(key) {}
+    RegKey(RegKey&& other) noexcept : key_(other.release()) {}
+    RegKey& operator=(RegKey&& other) noexcept
+    {
+        if (this != &other) reset(other.release());
+        return *this;
+    }
+    RegKey(const RegKey&) = delete;
+    RegKey& operator=(const RegKey&) = delete;
+    ~RegKey() { reset(); }
+
+    LONG open(HKEY parent, const char* subKey, REGSAM sam)
+    {
+        HKEY k = nullptr;
+        LONG r = RegOpenKeyExA(parent, subKey, 0, sam, &k);
+        reset(k);
+        return r;
+    }
+    LONG create(HKEY parent, const char* subKey, REGSAM sam, DWORD* disposition = nullptr)
+    {
+        HKEY k = nullptr;
+        LONG r = RegCreateKeyExA(parent, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, sam, nullptr, &k, disposition);
+        reset(k);
+        return r;
+    }
+    HKEY get() const { return key_; }
+    explicit operator bool() const { return key_ != nullptr; }
+    HKEY release()
+    {
+        HKEY k = key_;
+        key_ = nullptr;
+        return k;
+    }
+    void reset(HKEY key = nullptr)
+    {
+        if (key_) RegCloseKey(key_);
+        key_ = key;
+    }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+}  // namespace ombra::platform
