@@ -157,13 +157,13 @@ ReadResult readRecord(ByteSource& src, Record& out) {
     case E_RECORD_TEXT: {
         std::uint32_t length = 0;
         if (!le::read32(src, length)) return ReadResult::failed;
-        if (length > kMaxFieldLength) return ReadResult::badLength;
-        // Read the whole text to stay in step with the stream; keep what fits.
-        std::vector<std::uint8_t> bytes(length);
-        if (length != 0 && !src.read(bytes)) return ReadResult::failed;
+        // No writer sends more; a longer length is a stream out of step,
+        // and waiting for bytes that never come would hang the reader.
+        if (length > kMaxRecordText) return ReadResult::badLength;
         TextMessage m;
-        const std::size_t keep = length < kMaxRecordText ? length : kMaxRecordText;
-        m.text.assign(reinterpret_cast<const char*>(bytes.data()), keep);
+        m.text.resize(length);
+        if (length != 0 && !src.read({reinterpret_cast<std::uint8_t*>(m.text.data()), length}))
+            return ReadResult::failed;
         if (!le::read32(src, m.messageClass)) return ReadResult::failed;
         out = std::move(m);
         return ReadResult::ok;

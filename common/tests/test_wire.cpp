@@ -233,11 +233,6 @@ TEST(StatusRecords, ReaderTakesEachKindAndStaysInStep) {
     TextRecord("loading", 3).WriteTo(sink);
     ProgressRecord(5, 10).WriteTo(sink);
     TextRecord(std::string(2000, 'y'), 0).WriteTo(sink);  // cut by the writer to 1027
-    // a longer text than a record holds, written by hand: read whole, kept cut
-    le::append32(sink.bytes, E_RECORD_TEXT);
-    le::append32(sink.bytes, 3000);
-    sink.bytes.insert(sink.bytes.end(), 3000, 'z');
-    le::append32(sink.bytes, 3);
     StatusRecord(E_STATUS_FAILURE, 0).WriteTo(sink);
 
     MemorySource src(sink.bytes);
@@ -250,8 +245,6 @@ TEST(StatusRecords, ReaderTakesEachKindAndStaysInStep) {
     EXPECT_EQ(std::get<TextMessage>(r).text.size(), kMaxRecordText);
     EXPECT_EQ(std::get<TextMessage>(r).messageClass, 0u);
     ASSERT_EQ(readRecord(src, r), ReadResult::ok);
-    EXPECT_EQ(std::get<TextMessage>(r).text, std::string(kMaxRecordText, 'z'));
-    ASSERT_EQ(readRecord(src, r), ReadResult::ok);
     EXPECT_EQ(std::get<StatusMessage>(r), (StatusMessage{E_STATUS_FAILURE, 0}));
     EXPECT_EQ(readRecord(src, r), ReadResult::failed);
 }
@@ -262,10 +255,14 @@ TEST(StatusRecords, ReaderRefusesBadInput) {
     MemorySource s1(badType);
     EXPECT_EQ(readRecord(s1, r), ReadResult::badType);
 
-    Bytes huge = {1, 0, 0, 0};
-    le::append32(huge, 0x7FFFFFFF);
-    MemorySource s2(huge);
-    EXPECT_EQ(readRecord(s2, r), ReadResult::badLength);
+    // Longer than any writer sends: refused before a byte of it is awaited.
+    for (std::uint32_t length : {std::uint32_t(kMaxRecordText + 1), 0x7FFFFFFFu}) {
+        Bytes huge = {1, 0, 0, 0};
+        le::append32(huge, length);
+        huge.resize(huge.size() + kMaxRecordText + 10, 'a');
+        MemorySource s2(huge);
+        EXPECT_EQ(readRecord(s2, r), ReadResult::badLength) << length;
+    }
 
     const Bytes shortStatus = {2, 0, 0, 0, 2, 0, 0, 0, 0xFF, 0xFF};
     MemorySource s3(shortStatus);

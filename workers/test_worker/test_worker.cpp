@@ -1,12 +1,13 @@
 // A worker used only by the tests: the shared frame around a Run that the
 // test scripts through the programmer name of an identify block, commands
 // separated by ';':
-//   text:T  progress:D,T  status:C,V  raw:HEX  sleep:MS  waitcancel:MS
+//   text:T  text0:T (message class 0)  progress:D,T  status:C,V  raw:HEX  sleep:MS  waitcancel:MS
 //   echo  crash  exit:N  return:success:V  return:cancelled  return:failure
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ombra/common/pipe_io.h"
 #include "ombra/platform/clock.h"
@@ -50,6 +51,8 @@ bool TestWorker::step(std::string_view c, RunResult& result) {
     auto arg = [&](std::string_view prefix) { return c.substr(prefix.size()); };
     if (c.starts_with("text:")) {
         SendText(std::string(arg("text:")).c_str(), 3);
+    } else if (c.starts_with("text0:")) {
+        SendText(std::string(arg("text0:")).c_str(), 0);
     } else if (c.starts_with("progress:")) {
         const auto [d, t] = pairOf(arg("progress:"));
         pipe::ProgressRecord(d, t).Write(m_hOutputPipe);

@@ -117,7 +117,7 @@ private:
 
 // Reader.
 struct TextMessage {
-    std::string text;  // at most kMaxRecordText bytes; a longer text is cut
+    std::string text;  // at most kMaxRecordText bytes
     DWORD messageClass = 0;
     friend bool operator==(const TextMessage&, const TextMessage&) = default;
 };
@@ -137,7 +137,7 @@ enum class ReadResult {
     ok,
     failed,      // the stream broke (end of file, error, short read)
     badType,     // a record type outside 1..3
-    badLength,   // a text length beyond kMaxFieldLength
+    badLength,   // a text length beyond kMaxRecordText
 };
 
 ReadResult readRecord(ByteSource& src, Record& out);
