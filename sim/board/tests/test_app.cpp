@@ -20,8 +20,9 @@ extern char** environ;
 namespace {
 
 std::string simPath() {
-    const char* run = std::getenv("OMBRA_RUN_DIR");
-    return std::string(run ? run : ".") + "/selkan-sim";
+    if (const char* run = std::getenv("OMBRA_RUN_DIR"); run && *run)
+        return std::string(run) + "/selkan-sim";
+    return SELKAN_SIM;
 }
 
 std::string slurp(const std::string& path) {
@@ -99,6 +100,7 @@ TEST(SelkanSim, RunsBoardsRegistersAndSavesOnTerm) {
 
     Sim sim({"--boards", "2", "--no-pacing", "--quiet", "--flash", "SST39LF/VF200A", "--link", dir + "/tty",
              "--flash-file", dir + "/flash.bin", "--rom-version", "12.34"});
+    ASSERT_GT(sim.pid, 0);
     const std::string p0 = sim.line(), p1 = sim.line();
     ASSERT_FALSE(p0.empty());
     ASSERT_FALSE(p1.empty());
@@ -152,6 +154,7 @@ TEST(SelkanSim, RejectsBadOptions) {
                                           {"--boards", "0"},
                                           {"--bogus"}}) {
         Sim sim(args);
+        ASSERT_GT(sim.pid, 0);
         int status = 0;
         waitpid(sim.pid, &status, 0);
         sim.pid = -1;
