@@ -109,7 +109,7 @@ xmodem_send:
         cmp ax, [dump_count]
         ja .eot
 .fill:  call xm_fill_block
-        mov cx, XM_BLOCK_SENDINGS
+        mov byte [xm_tries], XM_BLOCK_SENDINGS
 .send:  call xm_send_block
         call link_getc_timed
         jc .again
@@ -124,7 +124,8 @@ xmodem_send:
         mov al, XM_ACK
         call link_putc
         jmp .cancelled
-.again: loop .send
+.again: dec byte [xm_tries]
+        jnz .send
         mov si, msg_refused
         call dbg_puts
         jmp xm_cancel
@@ -290,6 +291,7 @@ dump_count:     resd 1
 xm_sent:        resd 1
 xm_block:       resb 1
 xm_crc:         resb 1
+xm_tries:       resb 1
 xm_buffer:      resb XM_BLOCK_SIZE
 program_vars_end:
 section .text
