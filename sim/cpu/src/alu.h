@@ -36,7 +36,7 @@ inline std::uint16_t szp(std::uint32_t res, bool w)
 }
 
 // op is one of add .. cmp (the eight ALU operations of the encoding).
-inline std::uint16_t arith(Op op, std::uint32_t a, std::uint32_t b, bool w, std::uint16_t& flags)
+[[gnu::always_inline]] inline std::uint16_t arith(Op op, std::uint32_t a, std::uint32_t b, bool w, std::uint16_t& flags)
 {
     const std::uint32_t mask = widthMask(w), sign = signBit(w);
     std::uint16_t f = flags & ~kArithFlags;

@@ -2,6 +2,7 @@
 // their own.
 #include "ombra/sim/cpu.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "exec.h"
@@ -40,7 +41,8 @@ void Cpu::reset(std::uint16_t cs, std::uint16_t ip)
 void Cpu::mapRam(std::uint8_t* base, std::uint32_t size)
 {
     ram_ = size ? base : nullptr;
-    ramSize_ = base ? size : 0;
+    // Never past the address space: wrapped addresses must reach the bus.
+    ramSize_ = base ? std::min(size, mask_ + 1) : 0;
 }
 
 std::uint64_t Cpu::run(std::uint64_t n)
@@ -96,7 +98,7 @@ std::string hex(unsigned v, int digits)
 
 } // namespace
 
-void Exec::modrm(Insn& d)
+OMBRA_HOT void Exec::modrm(Insn& d)
 {
     const std::uint8_t m = fetch8();
     d.mod = m >> 6;
@@ -134,14 +136,17 @@ void Exec::modrm(Insn& d)
 std::uint64_t Exec::run(std::uint64_t n)
 {
     const OpInfo* table = opcodeTable(c.model_);
+    const OpInfo* groups = groupTable(c.model_, 0);
     std::uint64_t done = 0;
+    const bool tracing = bool(c.trace_);
     while (done < n && !c.halted_) {
-        if (c.trace_)
+        if (tracing)
             c.trace_(hex(r.cs, 4) + ":" + hex(r.ip, 4) + "  " + c.disassembleAt(r.cs, r.ip));
         const bool trap = r.flags & TF;
         c.inhibit_ = false;
         Insn d;
         d.start = r.ip;
+        beginFetch();
         std::uint8_t op = fetch8();
         const OpInfo* info = &table[op];
         // A run of prefixes longer than any real instruction ends the step,
@@ -164,7 +169,7 @@ std::uint64_t Exec::run(std::uint64_t n)
             if (info->op == Op::group) {
                 const Form form = info->form;
                 modrm(d);
-                const OpInfo* g = groupTable(c.model_, info->group) + d.reg;
+                const OpInfo* g = groups + info->group * 8u + d.reg;
                 d.info = g;
                 // The group entry may name its own form (TEST's immediate).
                 d.form = g->form != Form::none ? g->form : form;
@@ -207,43 +212,54 @@ void Exec::invalid(Insn& d)
         interrupt(6, d.start);
 }
 
-void Exec::execute(Insn& d)
+template <Op op>
+OMBRA_HOT void Exec::alu(Insn& d)
+{
+    const bool w = d.word;
+    switch (d.form) {
+    case Form::EG: {
+        const std::uint16_t res = arith(op, readE(d), getReg(w, d.reg), w, r.flags);
+        if (op != Op::cmp)
+            writeE(d, res);
+        break;
+    }
+    case Form::GE: {
+        const std::uint16_t res = arith(op, getReg(w, d.reg), readE(d), w, r.flags);
+        if (op != Op::cmp)
+            setReg(w, d.reg, res);
+        break;
+    }
+    case Form::AccImm: {
+        const std::uint16_t imm = fetchImm(w);
+        const std::uint16_t res = arith(op, getReg(w, 0), imm, w, r.flags);
+        if (op != Op::cmp)
+            setReg(w, 0, res);
+        break;
+    }
+    default: {  // EImm, EImm8s
+        const std::uint16_t imm = d.form == Form::EImm8s ? std::uint16_t(std::int8_t(fetch8())) : fetchImm(w);
+        const std::uint16_t res = arith(op, readE(d), imm, w, r.flags);
+        if (op != Op::cmp)
+            writeE(d, res);
+        break;
+    }
+    }
+}
+
+OMBRA_HOT void Exec::execute(Insn& d)
 {
     const Op op = d.info->op;
     const bool w = d.word;
     switch (op) {
-    case Op::add: case Op::or_: case Op::adc: case Op::sbb:
-    case Op::and_: case Op::sub: case Op::xor_: case Op::cmp: {
-        switch (d.form) {
-        case Form::EG: {
-            const std::uint16_t res = arith(op, readE(d), getReg(w, d.reg), w, r.flags);
-            if (op != Op::cmp)
-                writeE(d, res);
-            break;
-        }
-        case Form::GE: {
-            const std::uint16_t res = arith(op, getReg(w, d.reg), readE(d), w, r.flags);
-            if (op != Op::cmp)
-                setReg(w, d.reg, res);
-            break;
-        }
-        case Form::AccImm: {
-            const std::uint16_t imm = fetchImm(w);
-            const std::uint16_t res = arith(op, getReg(w, 0), imm, w, r.flags);
-            if (op != Op::cmp)
-                setReg(w, 0, res);
-            break;
-        }
-        default: {  // EImm, EImm8s
-            const std::uint16_t imm = d.form == Form::EImm8s ? std::uint16_t(std::int8_t(fetch8())) : fetchImm(w);
-            const std::uint16_t res = arith(op, readE(d), imm, w, r.flags);
-            if (op != Op::cmp)
-                writeE(d, res);
-            break;
-        }
-        }
-        break;
-    }
+    // One instance per operation, so the flag logic folds to straight code.
+    case Op::add: alu<Op::add>(d); break;
+    case Op::or_: alu<Op::or_>(d); break;
+    case Op::adc: alu<Op::adc>(d); break;
+    case Op::sbb: alu<Op::sbb>(d); break;
+    case Op::and_: alu<Op::and_>(d); break;
+    case Op::sub: alu<Op::sub>(d); break;
+    case Op::xor_: alu<Op::xor_>(d); break;
+    case Op::cmp: alu<Op::cmp>(d); break;
     case Op::test: {
         std::uint16_t a, b;
         if (d.form == Form::EG) {

@@ -62,7 +62,9 @@ struct OpInfo {
 
 // Per-model tables: 256 opcodes, and 8 entries per ModR/M group.
 const OpInfo* opcodeTable(Model model);
-const OpInfo* groupTable(Model model, unsigned group);  // 8 entries
+// Group g's 8 entries; the groups lie one after another, so
+// groupTable(m, 0) + g * 8 + reg reaches any of them.
+const OpInfo* groupTable(Model model, unsigned group);
 
 // The condition of Jcc (low nibble of 7x), evaluated on a flags word.
 inline bool condition(unsigned cc, std::uint16_t f)

@@ -8,6 +8,9 @@
 #include "decode.h"
 #include "ombra/sim/cpu.h"
 
+// The accessors below sit on every instruction's path.
+#define OMBRA_HOT [[gnu::always_inline]] inline
+
 namespace ombra::sim {
 
 namespace detail {
@@ -40,28 +43,34 @@ struct Exec {
     Cpu& c;
     Registers& r;
 
+    // The current instruction's bytes when they lie in mapped RAM, so
+    // fetches skip the address arithmetic (null: fetch through rdb).
+    static constexpr std::uint16_t kWindow = 32;  // longer than any instruction
+    const std::uint8_t* code_ = nullptr;
+    std::uint16_t codeIp_ = 0;
+
     explicit Exec(Cpu& cpu) : c(cpu), r(cpu.r_) {}
 
     // Memory -------------------------------------------------------------
-    std::uint8_t rd8(std::uint32_t p) { return p < c.ramSize_ ? c.ram_[p] : c.bus_.read8(p); }
-    void wr8(std::uint32_t p, std::uint8_t v)
+    OMBRA_HOT std::uint8_t rd8(std::uint32_t p) { return p < c.ramSize_ ? c.ram_[p] : c.bus_.read8(p); }
+    OMBRA_HOT void wr8(std::uint32_t p, std::uint8_t v)
     {
         if (p < c.ramSize_)
             c.ram_[p] = v;
         else
             c.bus_.write8(p, v);
     }
-    std::uint8_t rdb(std::uint16_t seg, std::uint16_t off) { return rd8(c.physical(seg, off)); }
-    void wrb(std::uint16_t seg, std::uint16_t off, std::uint8_t v) { wr8(c.physical(seg, off), v); }
+    OMBRA_HOT std::uint8_t rdb(std::uint16_t seg, std::uint16_t off) { return rd8(c.physical(seg, off)); }
+    OMBRA_HOT void wrb(std::uint16_t seg, std::uint16_t off, std::uint8_t v) { wr8(c.physical(seg, off), v); }
     // Words wrap inside their segment: the high byte of offset 0xFFFF is at 0.
-    std::uint16_t rdw(std::uint16_t seg, std::uint16_t off)
+    OMBRA_HOT std::uint16_t rdw(std::uint16_t seg, std::uint16_t off)
     {
         const std::uint32_t p = c.physical(seg, off);
         if (off != 0xFFFF && p + 1 < c.ramSize_)
             return std::uint16_t(c.ram_[p] | c.ram_[p + 1] << 8);
         return std::uint16_t(rd8(p) | rdb(seg, std::uint16_t(off + 1)) << 8);
     }
-    void wrw(std::uint16_t seg, std::uint16_t off, std::uint16_t v)
+    OMBRA_HOT void wrw(std::uint16_t seg, std::uint16_t off, std::uint16_t v)
     {
         const std::uint32_t p = c.physical(seg, off);
         if (off != 0xFFFF && p + 1 < c.ramSize_) {
@@ -72,8 +81,8 @@ struct Exec {
         wr8(p, std::uint8_t(v));
         wrb(seg, std::uint16_t(off + 1), std::uint8_t(v >> 8));
     }
-    std::uint16_t rd(bool w, std::uint16_t seg, std::uint16_t off) { return w ? rdw(seg, off) : rdb(seg, off); }
-    void wr(bool w, std::uint16_t seg, std::uint16_t off, std::uint16_t v)
+    OMBRA_HOT std::uint16_t rd(bool w, std::uint16_t seg, std::uint16_t off) { return w ? rdw(seg, off) : rdb(seg, off); }
+    OMBRA_HOT void wr(bool w, std::uint16_t seg, std::uint16_t off, std::uint16_t v)
     {
         if (w)
             wrw(seg, off, v);
@@ -81,47 +90,67 @@ struct Exec {
             wrb(seg, off, std::uint8_t(v));
     }
 
-    std::uint8_t fetch8() { return rdb(r.cs, r.ip++); }
-    std::uint16_t fetch16()
+    OMBRA_HOT void beginFetch()
     {
+        const std::uint32_t pc = c.physical(r.cs, r.ip);
+        if (r.ip <= 0xFFFF - kWindow && pc + kWindow <= c.ramSize_) {
+            code_ = c.ram_ + pc;
+            codeIp_ = r.ip;
+        } else {
+            code_ = nullptr;
+        }
+    }
+    OMBRA_HOT std::uint8_t fetch8()
+    {
+        if (code_)
+            return code_[std::uint16_t(r.ip++ - codeIp_)];
+        return rdb(r.cs, r.ip++);
+    }
+    OMBRA_HOT std::uint16_t fetch16()
+    {
+        if (code_) {
+            const std::uint16_t k = std::uint16_t(r.ip - codeIp_);
+            r.ip += 2;
+            return std::uint16_t(code_[k] | code_[k + 1] << 8);
+        }
         const std::uint16_t v = rdw(r.cs, r.ip);
         r.ip += 2;
         return v;
     }
-    std::uint16_t fetchImm(bool w) { return w ? fetch16() : fetch8(); }
+    OMBRA_HOT std::uint16_t fetchImm(bool w) { return w ? fetch16() : fetch8(); }
 
     // Registers ----------------------------------------------------------
-    std::uint16_t& reg16(unsigned i) { return r.*detail::kReg16[i & 7]; }
-    std::uint8_t reg8(unsigned i)
+    OMBRA_HOT std::uint16_t& reg16(unsigned i) { return r.*detail::kReg16[i & 7]; }
+    OMBRA_HOT std::uint8_t reg8(unsigned i)
     {
         const std::uint16_t v = r.*detail::kReg16[i & 3];
         return std::uint8_t((i & 4) ? v >> 8 : v);
     }
-    void setReg8(unsigned i, std::uint8_t v)
+    OMBRA_HOT void setReg8(unsigned i, std::uint8_t v)
     {
         std::uint16_t& x = r.*detail::kReg16[i & 3];
         x = (i & 4) ? std::uint16_t((x & 0x00FF) | v << 8) : std::uint16_t((x & 0xFF00) | v);
     }
-    std::uint16_t getReg(bool w, unsigned i) { return w ? reg16(i) : reg8(i); }
-    void setReg(bool w, unsigned i, std::uint16_t v)
+    OMBRA_HOT std::uint16_t getReg(bool w, unsigned i) { return w ? reg16(i) : reg8(i); }
+    OMBRA_HOT void setReg(bool w, unsigned i, std::uint16_t v)
     {
         if (w)
             reg16(i) = v;
         else
             setReg8(i, std::uint8_t(v));
     }
-    std::uint16_t& sreg(unsigned i) { return r.*detail::kSegReg[i & 3]; }
-    std::uint16_t segOr(const Insn& d, unsigned def) { return d.seg >= 0 ? sreg(unsigned(d.seg)) : sreg(def); }
+    OMBRA_HOT std::uint16_t& sreg(unsigned i) { return r.*detail::kSegReg[i & 3]; }
+    OMBRA_HOT std::uint16_t segOr(const Insn& d, unsigned def) { return d.seg >= 0 ? sreg(unsigned(d.seg)) : sreg(def); }
 
     void setFlags(std::uint16_t v) { r.flags = std::uint16_t((v & 0x0FD5) | 0xF002); }
 
     // Stack --------------------------------------------------------------
-    void push(std::uint16_t v)
+    OMBRA_HOT void push(std::uint16_t v)
     {
         r.sp -= 2;
         wrw(r.ss, r.sp, v);
     }
-    std::uint16_t pop()
+    OMBRA_HOT std::uint16_t pop()
     {
         const std::uint16_t v = rdw(r.ss, r.sp);
         r.sp += 2;
@@ -129,9 +158,9 @@ struct Exec {
     }
 
     // ModR/M ---------------------------------------------------------------
-    void modrm(Insn& d);
-    std::uint16_t readE(const Insn& d) { return d.mem() ? rd(d.word, d.eaSeg, d.eaOff) : getReg(d.word, d.rm); }
-    void writeE(const Insn& d, std::uint16_t v)
+    OMBRA_HOT void modrm(Insn& d);
+    OMBRA_HOT std::uint16_t readE(const Insn& d) { return d.mem() ? rd(d.word, d.eaSeg, d.eaOff) : getReg(d.word, d.rm); }
+    OMBRA_HOT void writeE(const Insn& d, std::uint16_t v)
     {
         if (d.mem())
             wr(d.word, d.eaSeg, d.eaOff, v);
@@ -142,6 +171,7 @@ struct Exec {
     // Execution ------------------------------------------------------------
     std::uint64_t run(std::uint64_t n);
     void execute(Insn& d);   // one decoded opcode (prefixes already taken)
+    template <detail::Op op> void alu(Insn& d);
     void invalid(Insn& d);   // INT 6 on the 80186, ignored on the 8086
 
     // string_ops.cpp
