@@ -1,19 +1,30 @@
 ; Echoes every link byte until ESC (0x1B), then jumps back to the boot ROM.
-; Loaded at 0030:0000. Prints "E" on the debug UART when it starts.
+; Loaded at 0030:0000. Prints "E" on the debug UART when it starts. The word
+; at offset 2, when not zero, is first written to the link divisor.
         bits 16
         cpu 186
         org 0
 
-LINK_STATUS equ 0xFF82
-LINK_TX     equ 0xFF84
-LINK_RX     equ 0xFF86
-DEBUG_TX    equ 0xFF14
+LINK_STATUS  equ 0xFF82
+LINK_TX      equ 0xFF84
+LINK_RX      equ 0xFF86
+LINK_DIVISOR equ 0xFF88
+DEBUG_TX     equ 0xFF14
 
-start:  cli
+start:  jmp short begin
+divisor: dw 0
+        times -((divisor - start) != 2) db 0    ; the host patches offset 2
+
+begin:  cli
         mov ax, 0x0001
         mov ss, ax
         mov sp, 0x2290
-        mov dx, DEBUG_TX
+        mov ax, [cs:divisor]
+        test ax, ax
+        jz .hello
+        mov dx, LINK_DIVISOR
+        out dx, ax
+.hello: mov dx, DEBUG_TX
         mov al, 'E'
         out dx, al
 .rx:    mov dx, LINK_STATUS
