@@ -23,8 +23,11 @@ function(ombra_test name)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
+  # The environment goes through `cmake -E env` as the test launcher: a list
+  # in the ENVIRONMENT property does not survive test discovery.
+  set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR
+    "${CMAKE_COMMAND};-E;env;OMBRA_MESSAGEBOX=no;OMBRA_RUN_DIR=${OMBRA_RUN_DIR};OMBRA_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT}
-      ENVIRONMENT "OMBRA_MESSAGEBOX=no;OMBRA_RUN_DIR=${OMBRA_RUN_DIR};OMBRA_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+    PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT})
 endfunction()
