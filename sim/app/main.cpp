@@ -94,8 +94,9 @@ std::string indexed(const std::string& path, int i) {
 struct Output {
     std::FILE* file = nullptr;
     bool owned = false;
+    bool flushEach;  // the debug log is read while it grows; the trace is not
     std::mutex m;
-    explicit Output(const std::string& path) {
+    Output(const std::string& path, bool flush) : flushEach(flush) {
         if (path == "-") {
             file = stderr;
         } else {
@@ -112,7 +113,8 @@ struct Output {
     void write(std::string_view s) {
         std::lock_guard lock(m);
         std::fwrite(s.data(), 1, s.size(), file);
-        std::fflush(file);
+        if (flushEach)
+            std::fflush(file);
     }
 };
 
@@ -233,12 +235,12 @@ int main(int argc, char** argv) {
         if (!o.flashFile.empty())
             o.flashFile = indexed(base.flashFile, i);
         if (!debugLog.empty()) {
-            outputs.push_back(std::make_unique<Output>(debugLog == "-" ? debugLog : indexed(debugLog, i)));
+            outputs.push_back(std::make_unique<Output>(debugLog == "-" ? debugLog : indexed(debugLog, i), true));
             Output* out = outputs.back().get();
             o.debugSink = [out](std::string_view s) { out->write(s); };
         }
         if (!trace.empty()) {
-            outputs.push_back(std::make_unique<Output>(trace == "-" ? trace : indexed(trace, i)));
+            outputs.push_back(std::make_unique<Output>(trace == "-" ? trace : indexed(trace, i), false));
             Output* out = outputs.back().get();
             o.cpuTrace = [out](const std::string& line) { out->write(line + "\n"); };
         }

@@ -54,9 +54,10 @@ struct BoardOptions {
     double flashTimeScale = 1.0;
     // Loaded at start (missing bytes read as erased); saveFlash writes it.
     std::string flashFile;
-    // Receives the debug UART's output as it comes (on the board's thread).
+    // Receives the debug UART's output as it comes. Both sinks run on the
+    // board's thread with the board locked: they must not call the Board.
     std::function<void(std::string_view)> debugSink;
-    // Receives one line per executed instruction (on the board's thread).
+    // Receives one line per executed instruction.
     std::function<void(const std::string&)> cpuTrace;
     std::vector<FaultRule> faults;
     std::uint32_t seed = 1;
