@@ -60,7 +60,7 @@ BootRom::Result BootRom::step(Clock::time_point now, bool lineIdle) {
             launch(launchSeg_, launchOff_, memmap::romResumeOffset);
             return Result::run;
         }
-        return Result::busy;
+        return worked ? Result::busy : Result::idle;
     }
     while (!uart.rx.empty() && !launching_) {
         const std::uint8_t b = uart.rx.front();

@@ -299,4 +299,11 @@ TEST(Board, FlashFileLoadsAndSaves) {
     BoardOptions unknown = fast();
     unknown.flashModel = "nonesuch";
     EXPECT_THROW(Board{unknown}, std::runtime_error);
+
+    BoardOptions byCodes = fast();
+    byCodes.flashMaker = 0x62;
+    byCodes.flashModelCode = 0x253E;  // the second code of a model name used twice
+    Board sanyo(byCodes);
+    EXPECT_EQ(sanyo.flashPart().modelCode, 0x253E);
+    EXPECT_EQ(sanyo.flash().size(), 2097152u);
 }
