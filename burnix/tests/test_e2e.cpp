@@ -194,3 +194,100 @@ TEST(BurnixE2e, VerificationFindsAWordChangedAfterProgramming) {
     EXPECT_TRUE(failedClass0);
     EXPECT_TRUE(contains(Reader::texts(records), "Verifying addresses 00002000 - 00003000"));
 }
+
+namespace {
+
+// Runs a burn (or dump) that the test cancels when `trigger` sees its record.
+struct CancelCase {
+    const char* name;
+    const char* part;
+    const char* driver;
+    double flashTimeScale;
+    std::size_t size;
+    bool verify;
+    std::function<bool(const pipe::Record&)> trigger;
+    const char* notReached;  // the text of the phase after the cancelled one
+};
+
+bool isText(const pipe::Record& r, const std::string& prefix) {
+    auto* t = std::get_if<pipe::TextMessage>(&r);
+    return t && t->text.rfind(prefix, 0) == 0;
+}
+
+void runCancelledBurn(const CancelCase& c) {
+    sim::BoardOptions o;
+    o.flashTimeScale = c.flashTimeScale;
+    Rig rig(c.part, o, 115200);
+    auto* burn = rig.start<IBurnixBurn>(c.driver, "Tordel", IID_IBurnixBurn);
+    Reader reader;
+    reader.onRecord = [&](const pipe::Record& r) {
+        if (c.trigger(r)) SetEvent(rig.cancel());
+    };
+    burn->SetBurnSource(writeTemp("cancel.bin", testImage(c.size)).c_str());
+    burn->SetBurnSpan(0, static_cast<DWORD>(c.size));
+    rig.configure(burn, reader.writeEnd());
+    burn->SetVerifyFlag(c.verify);
+    EXPECT_EQ(burn->Burn(), E_FAIL) << c.name;
+    burn->Release();
+    const auto records = reader.finish();
+    EXPECT_TRUE(Reader::statuses(records).empty()) << c.name;
+    EXPECT_FALSE(contains(Reader::texts(records), c.notReached)) << c.name;
+    // The remote program prints RESETING when it gets RESET.
+    EXPECT_EQ(rig.board().debugLog().find("RESETING"), std::string::npos) << c.name;
+}
+
+}  // namespace
+
+TEST(BurnixE2eCancel, DuringEraseStreamingAndVerification) {
+    const CancelCase cases[] = {
+        {"erase", "AM29LV800BT", "AMD", 1.0, 0x1000, false,
+         [](const pipe::Record& r) { return isText(r, "AMD:Erasing flash..."); },
+         "Finished erasing."},
+        {"streaming", "SST39LF/VF160", "SST", 0, 0x10000, false,
+         [](const pipe::Record& r) { return std::holds_alternative<pipe::ProgressMessage>(r); },
+         "Flash burning complete."},
+        {"verification", "SST39LF/VF160", "SST", 0, 0x8000, true,
+         [](const pipe::Record& r) { return isText(r, "SST:Verifying addresses 00001000"); },
+         "Verification passed."},
+    };
+    for (const auto& c : cases) runCancelledBurn(c);
+}
+
+TEST(BurnixE2eCancel, DuringDumpTransfer) {
+    sim::BoardOptions o;
+    o.flashTimeScale = 0;
+    Rig rig("SST39LF/VF160", o, 115200);
+    auto* dump = rig.start<IBurnixDump>("SST", "Lunet", IID_IBurnixDump);
+    Reader reader;
+    reader.onRecord = [&](const pipe::Record& r) {
+        if (std::holds_alternative<pipe::ProgressMessage>(r)) SetEvent(rig.cancel());
+    };
+    dump->SetDumpTarget((scratchDir() + "/cancelled-dump.bin").c_str());
+    dump->SetDumpSpan(0, 0x10000);
+    rig.configure(dump, reader.writeEnd());
+    // The transfer stage was reached: the outcome goes out as records.
+    EXPECT_EQ(dump->Dump(), S_OK);
+    dump->Release();
+    const auto records = reader.finish();
+    EXPECT_EQ(Reader::texts(records).back(), "SST:Dump cancelled");
+    EXPECT_EQ(Reader::statuses(records), (std::vector<DWORD>{pipe::E_STATUS_FAILURE}));
+}
+
+TEST(BurnixE2e, SlowFlashAtHighBaudOverflowsTheBuffer) {
+    sim::BoardOptions o;
+    o.flashTimeScale = 40;
+    Rig rig("SST39LF/VF160", o, 460800);
+    auto* burn = rig.start<IBurnixBurn>("SST", "Tordel", IID_IBurnixBurn);
+    Reader reader;
+    burn->SetBurnSource(writeTemp("overflow.bin", testImage(0x8000)).c_str());
+    burn->SetBurnSpan(0, 0x8000);
+    rig.configure(burn, reader.writeEnd());
+    burn->SetVerifyFlag(TRUE);
+    EXPECT_EQ(burn->Burn(), E_FAIL);
+    burn->Release();
+    const auto records = reader.finish();
+    const auto texts = Reader::texts(records);
+    EXPECT_TRUE(contains(texts, "SST:ERROR 10: Buffer overflowed. Please reduce baud rate and try again."));
+    EXPECT_FALSE(contains(texts, "Verifying addresses"));
+    EXPECT_EQ(Reader::statuses(records), (std::vector<DWORD>{pipe::E_STATUS_FAILURE}));
+}
