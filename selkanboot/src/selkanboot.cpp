@@ -103,6 +103,8 @@ void CSelkanBoot::SetCommTimeouts(const COMMTIMEOUTS* timeouts)
 void CSelkanBoot::SetCBusTable(const BYTE* table, WORD size)
 {
     TraceText("CSelkanBoot::SetCBusTable");
+    if (!table)
+        size = 0;
     auto* copy = static_cast<BYTE*>(CoTaskMemAlloc(size));
     if (!copy) {
         TraceFormat("memory allocation failed, line: %d", 167);
@@ -119,6 +121,8 @@ void CSelkanBoot::SetCBusTable(const BYTE* table, WORD size)
 void CSelkanBoot::SetUploadImage(const BYTE* image, WORD size)
 {
     TraceText("CSelkanBoot::SetUploadImage");
+    if (!image)
+        size = 0;
     auto* copy = static_cast<BYTE*>(CoTaskMemAlloc(size));
     if (!copy)
         return;

@@ -45,11 +45,9 @@ FakeRom::Seen FakeRom::seen()
     return seen_;
 }
 
-void FakeRom::send(std::uint8_t type, const std::vector<std::uint8_t>& payload, bool corrupt)
+void FakeRom::send(std::uint8_t type, const std::vector<std::uint8_t>& payload)
 {
     std::vector<std::uint8_t> bytes = frame::encode(type, payload);
-    if (corrupt)
-        bytes.back() ^= 0x01;
     std::size_t done = 0;
     while (done < bytes.size()) {
         ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
@@ -119,32 +117,19 @@ void FakeRom::run()
 {
     frame::Decoder decoder;
     auto nextPing = Clock::now();
-    bool odd = false;
     std::uint8_t buf[4096];
     while (!stop_) {
         pollfd p {master_, POLLIN, 0};
         poll(&p, 1, 5);
         if (!script_.silent && !hostSeen_ && Clock::now() >= nextPing) {
-            odd = !odd;
-            send(0x22, {0x01}, script_.badPings && odd);
+            send(0x22, {0x01});
             nextPing = Clock::now() + std::chrono::milliseconds(script_.pingIntervalMs);
         }
         if (!(p.revents & POLLIN))
             continue;
-        std::size_t want = sizeof buf;
-        if (script_.pace) {
-            termios t {};
-            tcgetattr(master_, &t);
-            speed_t s = cfgetospeed(&t);
-            unsigned baud = s == B115200 ? 115200 : s == B460800 ? 460800 : s == B19200 ? 19200 : 115200;
-            // 10 bits a character: take about 1 ms worth at a time.
-            want = std::max<std::size_t>(1, baud / 10000);
-        }
-        ssize_t n = read(master_, buf, want);
+        ssize_t n = read(master_, buf, sizeof buf);
         if (n <= 0)
             continue;
-        if (script_.pace)
-            usleep(useconds_t(1000));
         for (ssize_t i = 0; i < n; ++i) {
             if (script_.silent) {
                 if (buf[i] == 0) {

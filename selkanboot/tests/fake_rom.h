@@ -15,14 +15,12 @@ namespace ombra::selkanboot::test {
 struct FakeRomScript {
     bool silent = false;              // never pings, never answers
     int pingIntervalMs = 15;
-    bool badPings = false;            // every other ping has a bad checksum
     int versionDeafMs = 0;            // queries within this time of the first go unanswered
     bool versionOfOtherTypeFirst = false;  // answer the first query with type 0x10
     std::uint8_t major = 0x64;
     std::uint8_t minor = 0x02;
     bool answerCBusTable = true;
     bool answerLoad = true;
-    bool pace = false;                // take bytes at the line's baud rate
 };
 
 class FakeRom {
@@ -47,7 +45,7 @@ public:
 
 private:
     void run();
-    void send(std::uint8_t type, const std::vector<std::uint8_t>& payload, bool corrupt = false);
+    void send(std::uint8_t type, const std::vector<std::uint8_t>& payload);
     void handle(std::uint8_t type, const std::vector<std::uint8_t>& payload);
 
     FakeRomScript script_;
