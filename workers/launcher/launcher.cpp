@@ -66,6 +66,7 @@ void WorkerLauncher::post(ServiceKind kind, DWORD first, DWORD second, std::stri
 
 void WorkerLauncher::killWorker() {
     std::lock_guard lock(processLock_);
+    killRequested_ = true;
     if (process_ != nullptr) TerminateProcess(process_, 0);
 }
 
@@ -111,6 +112,7 @@ void WorkerLauncher::run() {
     {
         std::lock_guard lock(processLock_);
         process_ = process;
+        if (killRequested_) TerminateProcess(process, 0);
     }
     // The worker holds its own ends now; without ours a dead worker reads as
     // the end of the status pipe, and our closed writer ends its wait.

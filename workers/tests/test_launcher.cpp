@@ -155,6 +155,27 @@ TEST_F(LauncherTest, AGarbledStreamGivesTheCannotCommunicateTextAndEndsTheWorker
     EXPECT_EQ(r.exitCode, 0u);
 }
 
+TEST_F(LauncherTest, KillWorkerEndsARunStalledMidRecord) {
+    std::vector<ServiceRecord> records;
+    // A text record announcing 16 bytes that never come.
+    WorkerLauncher launcher(job(JobKind::identify, "raw:010000001000000061;sleep:30000"),
+                            [&](ServiceRecord s) { records.push_back(std::move(s)); });
+    HANDLE killer = StartThread(
+        [&]() -> DWORD {
+            Sleep(300);
+            launcher.killWorker();
+            return 0;
+        },
+        nullptr);
+    launcher.run();
+    WaitForSingleObject(killer, INFINITE);
+    CloseHandle(killer);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].text, "TestWorker has exited.");
+    EXPECT_EQ(records[1].kind, ServiceKind::SERVICE_COMPLETION);
+    EXPECT_EQ(records[1].first, 1u);
+}
+
 TEST_F(LauncherTest, FailedCreationTexts) {
     const std::string missing = folder.file("no-such-worker");
     auto j = job(JobKind::identify, "", missing);
@@ -207,7 +228,22 @@ TEST_F(LauncherTest, TheFourWorkersEndCleanlyWithoutAProgrammer) {
         expectRecords(r, {record(ServiceKind::SERVICE_COMPLETION, 1, 0)});
         EXPECT_EQ(r.exitCode, 0u) << w.name;
         EXPECT_FALSE(r.terminated) << w.name;
-        EXPECT_NE(harness::readFile(log).find(" : Command line = " + r.mutexName + " "), std::string::npos) << w.name;
+        const std::string text = harness::readFile(log);
+        const std::string name = w.name;
+        EXPECT_NE(text.find(" : starting\r\n"), std::string::npos) << name;
+        EXPECT_NE(text.find(" : Command line = " + r.mutexName + " "), std::string::npos) << name;
+        EXPECT_NE(text.find(" : Creating instance of programmer\r\n"), std::string::npos) << name;
+        EXPECT_EQ(text.find("proc.Run() returned Tordel::FAILURE") != std::string::npos, name == "Tordel");
+        EXPECT_EQ(text.find("Failed to create programmer instance") != std::string::npos, name != "Wexom");
+        EXPECT_EQ(text.find("waiting for terminate message") == std::string::npos, name == "Quasp");
+        if (name == "Wexom") {
+            EXPECT_NE(text.find(" : Comm Device name = /dev/null-port\r\n"), std::string::npos);
+            EXPECT_NE(text.find(" : CBus Table size = 4\r\n"), std::string::npos);
+            EXPECT_NE(text.find(" : BaudRate = 115200\r\n"), std::string::npos);
+        }
+        if (name == "Lunet") {
+            EXPECT_NE(text.find(" : DeviceNum = 2\r\n"), std::string::npos);
+        }
     }
     std::string path;
     EXPECT_FALSE(findWorker("Nobody", path));

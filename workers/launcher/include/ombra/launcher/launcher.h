@@ -54,7 +54,8 @@ public:
     // cannot be made nothing is posted.
     void run();
     // From any thread: kills the worker so that run() sees the broken pipe
-    // and ends. Harmless before the start and after the end.
+    // and ends; asked before the worker starts, it is killed as it starts.
+    // Harmless after the end.
     void killWorker();
 
     const std::string& mutexName() const { return mutexName_; }
@@ -76,6 +77,7 @@ private:
     bool terminated_ = false;
     std::mutex processLock_;
     HANDLE process_ = nullptr;
+    bool killRequested_ = false;
 };
 
 // The worker's path from HKEY_LOCAL_MACHINE "Software\Tarvik\Ombra\Locations"
