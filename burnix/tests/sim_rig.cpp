@@ -1,7 +1,5 @@
 #include "sim_rig.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
