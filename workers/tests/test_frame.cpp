@@ -102,17 +102,6 @@ TEST_F(FrameTest, ShortBlockEndsInFailureRecord) {
     EXPECT_EQ(traced().find("Calling proc.Run()"), std::string::npos);
 }
 
-TEST_F(FrameTest, HugeTextLengthIsRefused) {
-    Worker w;
-    harness::start(w, OMBRA_TEST_WORKER);
-    auto bytes = *pipe::encode(harness::identifyBlock(""), pipe::BlockForm::current);
-    le::put32(&bytes[16], 0xFFFFFFF0u);  // comm device name length
-    ASSERT_TRUE(w.write(bytes));
-    EXPECT_EQ(w.read(12), status(pipe::E_STATUS_FAILURE, 0));
-    ASSERT_TRUE(w.write(Bytes(pipe::kTerminateMessage.begin(), pipe::kTerminateMessage.end())));
-    EXPECT_EQ(w.waitExit(kLongWait), 0u);
-}
-
 TEST_F(FrameTest, RunFormWithoutTheMutexExitsWithoutReading) {
     Worker w;
     harness::start(w, OMBRA_TEST_WORKER, harness::Mutex::missing, /*keepInputReadEnd=*/true);
