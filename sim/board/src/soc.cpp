@@ -119,8 +119,11 @@ void Soc::flushFlashWrite() {
 // --- I/O ------------------------------------------------------------------
 
 std::uint8_t Soc::in8(std::uint16_t port) {
-    const std::uint16_t w = in16(port & ~1u);
-    return static_cast<std::uint8_t>((port & 1) ? w >> 8 : w);
+    flushFlashWrite();
+    // The high half alone has no side effects (it must not take a byte).
+    if (port & 1)
+        return static_cast<std::uint8_t>(ioRegister(port & ~1u) >> 8);
+    return static_cast<std::uint8_t>(readPort(port));
 }
 
 void Soc::out8(std::uint16_t port, std::uint8_t v) {
