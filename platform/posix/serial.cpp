@@ -76,6 +76,23 @@ std::unique_ptr<SerialPort> SerialPort::open(std::string_view path, const Serial
     return std::unique_ptr<SerialPort>(new SerialPort(std::move(impl)));
 }
 
+std::unique_ptr<SerialPort> SerialPort::openVirtualPair(std::string& peerPath, SerialError* error)
+{
+    SerialError local;
+    SerialError& err = error ? *error : local;
+    err = {};
+    std::unique_ptr<Impl> impl = Impl::openPseudoTerminal(peerPath, &err);
+    if (!impl)
+        return nullptr;
+    SerialSettings settings;
+    if (SerialError e = impl->apply(settings)) {
+        err = std::move(e);
+        return nullptr;
+    }
+    impl->settings = settings;
+    return std::unique_ptr<SerialPort>(new SerialPort(std::move(impl)));
+}
+
 SerialPort::SerialPort(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 SerialPort::~SerialPort() = default;
 

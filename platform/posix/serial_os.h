@@ -15,6 +15,7 @@ namespace ombra::platform {
 class SerialPort::Impl {
 public:
     static std::unique_ptr<Impl> open(const std::string& path, bool exclusive, SerialError* error);
+    static std::unique_ptr<Impl> openPseudoTerminal(std::string& peerPath, SerialError* error);
     ~Impl();
 
     SerialError apply(const SerialSettings& settings);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -128,6 +129,30 @@ std::unique_ptr<SerialPort::Impl> SerialPort::Impl::open(const std::string& path
     impl->modemLines_ = ioctl(fd, TIOCMGET, &lines) == 0;
     SerialStatus ignored;
     impl->status(&ignored);  // start the error counters from now
+    return impl;
+}
+
+std::unique_ptr<SerialPort::Impl> SerialPort::Impl::openPseudoTerminal(std::string& peerPath, SerialError* error)
+{
+    int fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        *error = errnoError(SerialErrorKind::unsupported, "posix_openpt");
+        return nullptr;
+    }
+    std::unique_ptr<Impl> impl(new Impl);
+    impl->fd_ = fd;
+    char name[128] = {};
+    if (grantpt(fd) != 0 || unlockpt(fd) != 0 || ptsname_r(fd, name, sizeof name) != 0) {
+        *error = errnoError(SerialErrorKind::io, "pseudo-terminal");
+        return nullptr;
+    }
+    int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
+        *error = errnoError(SerialErrorKind::io, "pseudo-terminal");
+        return nullptr;
+    }
+    impl->path = "/dev/ptmx";
+    peerPath = name;
     return impl;
 }
 

@@ -262,3 +262,26 @@ TEST(SerialRead, HangUpIsAFailureNotASpin)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SerialVirtualPair, CarriesBytesBothWays)
+{
+    std::string peer;
+    SerialError e;
+    auto board = SerialPort::openVirtualPair(peer, &e);
+    ASSERT_TRUE(board) << e.message;
+    auto host = SerialPort::open(peer, {}, &e);
+    ASSERT_TRUE(host) << e.message;
+    board->setTimeouts({0, 0, 500, 0, 0});
+    host->setTimeouts({0, 0, 500, 0, 0});
+    const std::uint8_t ping[] = {0xAA, 0x01};
+    EXPECT_EQ(host->write(ping).end, SerialTransfer::End::complete);
+    std::uint8_t got[2] = {};
+    EXPECT_EQ(board->read(got).count, 2u);
+    EXPECT_EQ(got[1], 0x01);
+    EXPECT_EQ(board->write(ping).end, SerialTransfer::End::complete);
+    EXPECT_EQ(host->read(got).count, 2u);
+}
+
+}  // namespace

@@ -1,12 +1,7 @@
 #include "fake_rom.h"
 
 #include <chrono>
-#include <fcntl.h>
-#include <poll.h>
 #include <stdexcept>
-#include <stdlib.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include "ombra/common/frame.h"
 
@@ -16,18 +11,15 @@ using Clock = std::chrono::steady_clock;
 
 FakeRom::FakeRom(FakeRomScript script) : script_(script)
 {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
-        throw std::runtime_error("no pseudo-terminal");
-    path_ = ptsname(master_);
-    slave_ = open(path_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    termios t {};
-    tcgetattr(slave_, &t);
-    cfmakeraw(&t);
-    tcsetattr(slave_, TCSANOW, &t);
-    tcgetattr(master_, &t);
-    cfmakeraw(&t);
-    tcsetattr(master_, TCSANOW, &t);
+    platform::SerialError error;
+    board_ = platform::SerialPort::openVirtualPair(path_, &error);
+    if (!board_)
+        throw std::runtime_error("no virtual serial pair: " + error.message);
+    keepOpen_ = platform::SerialPort::open(path_, {}, &error, {.exclusive = false});
+    if (!keepOpen_)
+        throw std::runtime_error("cannot open " + path_ + ": " + error.message);
+    // Reads give what came within 5 ms, so pings keep their rhythm.
+    board_->setTimeouts({0, 0, 5, 0, 0});
     thread_ = std::thread([this] { run(); });
 }
 
@@ -35,8 +27,6 @@ FakeRom::~FakeRom()
 {
     stop_ = true;
     thread_.join();
-    close(slave_);
-    close(master_);
 }
 
 FakeRom::Seen FakeRom::seen()
@@ -47,15 +37,7 @@ FakeRom::Seen FakeRom::seen()
 
 void FakeRom::send(std::uint8_t type, const std::vector<std::uint8_t>& payload)
 {
-    std::vector<std::uint8_t> bytes = frame::encode(type, payload);
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
-        if (n > 0)
-            done += std::size_t(n);
-        else
-            usleep(1000);
-    }
+    board_->write(frame::encode(type, payload));
 }
 
 void FakeRom::handle(std::uint8_t type, const std::vector<std::uint8_t>& p)
@@ -119,18 +101,12 @@ void FakeRom::run()
     auto nextPing = Clock::now();
     std::uint8_t buf[4096];
     while (!stop_) {
-        pollfd p {master_, POLLIN, 0};
-        poll(&p, 1, 5);
         if (!script_.silent && !hostSeen_ && Clock::now() >= nextPing) {
             send(0x22, {0x01});
             nextPing = Clock::now() + std::chrono::milliseconds(script_.pingIntervalMs);
         }
-        if (!(p.revents & POLLIN))
-            continue;
-        ssize_t n = read(master_, buf, sizeof buf);
-        if (n <= 0)
-            continue;
-        for (ssize_t i = 0; i < n; ++i) {
+        std::size_t n = board_->read(buf).count;
+        for (std::size_t i = 0; i < n; ++i) {
             if (script_.silent) {
                 if (buf[i] == 0) {
                     std::lock_guard lock(mutex_);

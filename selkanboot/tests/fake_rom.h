@@ -5,10 +5,13 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "ombra/platform/serial.h"
 
 namespace ombra::selkanboot::test {
 
@@ -49,8 +52,8 @@ private:
     void handle(std::uint8_t type, const std::vector<std::uint8_t>& payload);
 
     FakeRomScript script_;
-    int master_ = -1;
-    int slave_ = -1;  // keeps the link up while the host closes and reopens
+    std::unique_ptr<platform::SerialPort> board_;
+    std::unique_ptr<platform::SerialPort> keepOpen_;  // the link stays up while the host reopens
     std::string path_;
     std::atomic<bool> stop_ {false};
     std::mutex mutex_;

@@ -104,6 +104,10 @@ public:
     // Opens `path` and applies `settings`. On failure gives null and fills `error`.
     static std::unique_ptr<SerialPort> open(std::string_view path, const SerialSettings& settings,
                                             SerialError* error, SerialOpenOptions options = {});
+    // One end of a virtual cable (a pseudo-terminal where there is one); the
+    // path of the other end, which opens like any serial device, goes into
+    // `peerPath`. Null with `unsupported` where no such device exists.
+    static std::unique_ptr<SerialPort> openVirtualPair(std::string& peerPath, SerialError* error);
     ~SerialPort();
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
