@@ -23,6 +23,18 @@ void Bus::out16(std::uint16_t port, std::uint16_t v)
     out8(std::uint16_t(port + 1), std::uint8_t(v >> 8));
 }
 
+std::uint16_t Bus::read16(std::uint32_t phys)
+{
+    const std::uint8_t lo = read8(phys);
+    return std::uint16_t(lo | read8(phys + 1) << 8);
+}
+
+void Bus::write16(std::uint32_t phys, std::uint16_t v)
+{
+    write8(phys, std::uint8_t(v));
+    write8(phys + 1, std::uint8_t(v >> 8));
+}
+
 Cpu::Cpu(Bus& bus, Model model, unsigned segmentShift)
     : bus_(bus), model_(model), shift_(segmentShift >= 8 ? 8 : 4),
       mask_(shift_ == 8 ? 0xFFFFFFu : 0xFFFFFu)

@@ -66,17 +66,27 @@ struct Exec {
     OMBRA_HOT std::uint16_t rdw(std::uint16_t seg, std::uint16_t off)
     {
         const std::uint32_t p = c.physical(seg, off);
-        if (off != 0xFFFF && p + 1 < c.ramSize_)
-            return std::uint16_t(c.ram_[p] | c.ram_[p + 1] << 8);
-        return std::uint16_t(rd8(p) | rdb(seg, std::uint16_t(off + 1)) << 8);
+        if (off != 0xFFFF) {
+            if (p + 1 < c.ramSize_)
+                return std::uint16_t(c.ram_[p] | c.ram_[p + 1] << 8);
+            if (p >= c.ramSize_ && p < c.mask_)
+                return c.bus_.read16(p);
+        }
+        // Wrapping or straddling the RAM edge: byte by byte.
+        const std::uint8_t lo = rd8(p);
+        return std::uint16_t(lo | rdb(seg, std::uint16_t(off + 1)) << 8);
     }
     OMBRA_HOT void wrw(std::uint16_t seg, std::uint16_t off, std::uint16_t v)
     {
         const std::uint32_t p = c.physical(seg, off);
-        if (off != 0xFFFF && p + 1 < c.ramSize_) {
-            c.ram_[p] = std::uint8_t(v);
-            c.ram_[p + 1] = std::uint8_t(v >> 8);
-            return;
+        if (off != 0xFFFF) {
+            if (p + 1 < c.ramSize_) {
+                c.ram_[p] = std::uint8_t(v);
+                c.ram_[p + 1] = std::uint8_t(v >> 8);
+                return;
+            }
+            if (p >= c.ramSize_ && p < c.mask_)
+                return c.bus_.write16(p, v);
         }
         wr8(p, std::uint8_t(v));
         wrb(seg, std::uint16_t(off + 1), std::uint8_t(v >> 8));

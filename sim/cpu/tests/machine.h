@@ -14,11 +14,22 @@ struct TestBus final : Bus {
     std::vector<std::uint8_t> mem;
     std::vector<std::pair<std::uint16_t, std::uint8_t>> outs;
     std::uint8_t nextIn = 0x10;  // in8 returns 0x10, 0x11, ...
+    std::vector<std::uint32_t> wordReads, wordWrites;  // read16 / write16 calls
     explicit TestBus(std::size_t size) : mem(size, 0) {}
     std::uint8_t read8(std::uint32_t p) override { return mem.at(p); }
     void write8(std::uint32_t p, std::uint8_t v) override { mem.at(p) = v; }
     std::uint8_t in8(std::uint16_t) override { return nextIn++; }
     void out8(std::uint16_t port, std::uint8_t v) override { outs.emplace_back(port, v); }
+    std::uint16_t read16(std::uint32_t p) override
+    {
+        wordReads.push_back(p);
+        return Bus::read16(p);
+    }
+    void write16(std::uint32_t p, std::uint16_t v) override
+    {
+        wordWrites.push_back(p);
+        Bus::write16(p, v);
+    }
 };
 
 struct Machine {

@@ -391,6 +391,22 @@ TEST(CpuMemory, MappedRamBehavesLikeTheBusAcrossItsEdge)
     EXPECT_EQ(viaBus[1], 0xBEF0);
 }
 
+TEST(CpuMemory, WordsBeyondRamTakeOneBusCycleUnlessTheyWrap)
+{
+    Machine m = at(Model::i80186, 8);
+    m.cpu.mapRam(m.bus.mem.data(), 0x20000);  // holds the code, not the data
+    Registers& r = m.cpu.regs();
+    r.ds = 0x4000;
+    m.poke16(0x400010, 0x1234);
+    // mov ax,[0x10] ; mov [0x20],ax ; mov bx,[0xFFFF] ; hlt
+    m.code({0xA1, 0x10, 0x00, 0xA3, 0x20, 0x00, 0x8B, 0x1E, 0xFF, 0xFF, 0xF4});
+    m.cpu.run(10);
+    EXPECT_EQ(r.ax, 0x1234);
+    EXPECT_EQ(m.peek16(0x400020), 0x1234);
+    EXPECT_EQ(m.bus.wordReads, std::vector<std::uint32_t>{0x400010});
+    EXPECT_EQ(m.bus.wordWrites, std::vector<std::uint32_t>{0x400020});
+}
+
 TEST(CpuTrace, EveryInstructionIsReportedDisassembled)
 {
     Machine m = at();

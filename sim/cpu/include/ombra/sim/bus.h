@@ -14,6 +14,12 @@ struct Bus {
     // Word ports: the default splits into two byte accesses, low byte first.
     virtual std::uint16_t in16(std::uint16_t port);
     virtual void out16(std::uint16_t port, std::uint16_t v);
+    // Word memory accesses in one bus cycle: phys holds the low byte and
+    // phys + 1 the high byte (never wrapped). Words that wrap at the end of
+    // their segment or of the address space arrive as two byte accesses.
+    // The default splits, low byte first.
+    virtual std::uint16_t read16(std::uint32_t phys);
+    virtual void write16(std::uint32_t phys, std::uint16_t v);
 
 protected:
     ~Bus() = default;
