@@ -126,6 +126,11 @@ void WorkerLauncher::run() {
     if (const auto bytes = pipe::encode(block, job_.form)) {
         HandleSink sink(h.paramWriter);
         sink.write(*bytes);  // a worker that is gone shows in the reader loop
+    } else {
+        // A table too large for its size field: no block at all, so the
+        // worker's read fails and it reports the failure itself.
+        Handles::close(h.paramWriter);
+        Handles::close(h.paramWrite);
     }
 
     auto endWorker = [&] {

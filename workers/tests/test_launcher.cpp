@@ -189,6 +189,14 @@ TEST_F(LauncherTest, FailedCreationTexts) {
     expectRecords(run(j), {text("Failed to create Lunet process", 3), record(ServiceKind::SERVICE_COMPLETION, 1, 0)});
 }
 
+TEST_F(LauncherTest, ABlockThatCannotBeWrittenEndsInFailureNotAHang) {
+    auto j = job(JobKind::identify, "return:success:1");
+    j.block.cbusTable.assign(pipe::kMaxCBusTable + 1, 0);
+    const Outcome r = run(j);
+    expectRecords(r, {record(ServiceKind::SERVICE_COMPLETION, 1, 0)});
+    EXPECT_EQ(r.exitCode, 0u);
+}
+
 TEST_F(LauncherTest, NothingIsPostedWithoutAUsableCancelEvent) {
     auto j = job(JobKind::identify, "return:success:1");
     j.cancelEvent = nullptr;
