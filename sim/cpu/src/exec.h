@@ -100,8 +100,23 @@ struct Exec {
             wrb(seg, off, std::uint8_t(v));
     }
 
+    // The code segment's 64 KiB when all of it lies in mapped RAM, found
+    // again only when CS changes.
+    std::int32_t segCs_ = -1;
+    const std::uint8_t* segCode_ = nullptr;
+
     OMBRA_HOT void beginFetch()
     {
+        if (r.cs != segCs_) {
+            segCs_ = r.cs;
+            const std::uint32_t base = c.physical(r.cs, 0);
+            segCode_ = base + 0x10000 <= c.ramSize_ ? c.ram_ + base : nullptr;
+        }
+        if (segCode_) {
+            code_ = segCode_;
+            codeIp_ = 0;
+            return;
+        }
         const std::uint32_t pc = c.physical(r.cs, r.ip);
         if (r.ip <= 0xFFFF - kWindow && pc + kWindow <= c.ramSize_) {
             code_ = c.ram_ + pc;
