@@ -43,9 +43,17 @@ std::uint32_t loadPhys(Family family) {
 RemoteBoard::RemoteBoard(const PartCase& part, Options options) : family_(part.family) {
     sim::BoardOptions o;
     o.flashModel = part.model;
-    o.paced = false;
+    o.paced = options.paced;
     o.flashTimeScale = options.flashTimeScale;
     o.identity = options.identity;
+    if (options.inboundDelayMs != 0) {
+        sim::FaultRule late;
+        late.direction = sim::FaultRule::Direction::toBoard;
+        late.kind = sim::FaultRule::Kind::delay;
+        late.probability = 1.0;
+        late.ms = options.inboundDelayMs;
+        o.faults.push_back(late);
+    }
     board_ = std::make_unique<sim::Board>(o);
     link_ = std::make_unique<HostLink>(board_->portPath(), 19200);
 }
@@ -91,7 +99,8 @@ RemoteBoard::RemoteBoard(const PartCase& part, Options options) : family_(part.f
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!board_->inRom()) {
         if (std::chrono::steady_clock::now() > deadline)
-            return ::testing::AssertionFailure() << "still in the program";
+            return ::testing::AssertionFailure() << "still in the program; debug log: "
+                                                 << board_->debugLog();
         std::this_thread::sleep_for(5ms);
     }
     return ::testing::AssertionSuccess();

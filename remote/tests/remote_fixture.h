@@ -49,6 +49,8 @@ public:
     struct Options {
         double flashTimeScale = 0.01;
         std::uint8_t identity = 0x64;
+        bool paced = false;  // bytes at the line rate, as a real link
+        std::uint32_t inboundDelayMs = 0;  // every byte to the board arrives this late
     };
     RemoteBoard(const PartCase& part, Options options);
     RemoteBoard(const PartCase& part) : RemoteBoard(part, Options{}) {}
