@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,6 +29,7 @@ struct Family {
     int index;  // of the part in the driver's table
 };
 extern const Family kFamilies[3];
+inline void PrintTo(const Family& f, std::ostream* os) { *os << f.driver << " on " << f.part; }
 
 // Collects records from the read end of a pipe on its own thread; `onRecord`
 // runs on that thread.

@@ -174,24 +174,6 @@ TEST_F(OpsFixture, BurnStreamsChunksWithProgressAfterFullChunks) {
     EXPECT_TRUE(host.port.closed);
 }
 
-TEST_F(OpsFixture, BurnSizeZero) {
-    burnJob(0, false);
-    host.files["img"] = image(16);
-    EXPECT_EQ(ops().burn(job), S_OK);
-    EXPECT_EQ(remote.commands, (std::vector<std::uint8_t>{msg::kErase, msg::kProgram, msg::kReset}));
-    EXPECT_EQ(remote.streamed, 0u);
-}
-
-TEST_F(OpsFixture, BurnAndVerifyPasses) {
-    burnJob(0x2800, true);
-    EXPECT_EQ(ops().burn(job), S_OK);
-    EXPECT_EQ(remote.verifies, (std::vector<std::pair<std::uint32_t, std::uint32_t>>{
-                                   {0, 0x1000}, {0x1000, 0x1000}, {0x2000, 0x800}}));
-    EXPECT_TRUE(sink.hasText("SST:Verifying addresses 00002000 - 00002800"));
-    EXPECT_EQ(sink.texts().back(), "SST:Verification passed.");
-    EXPECT_EQ(sink.progress().back(), (std::pair<DWORD, DWORD>{0x2800, 0x2800}));
-}
-
 TEST_F(OpsFixture, BurnVerifyMismatchStopsAtThatChunk) {
     burnJob(0x5000, true);
     remote.corruptAtVerify = 2;
@@ -318,18 +300,6 @@ TEST_F(OpsFixture, StandaloneVerifyFailsOnMismatchAndShortFile) {
     job.sourceFile = "nothing";
     EXPECT_EQ(ops().verify(job), E_FAIL);
     EXPECT_EQ(sink.texts(), (std::vector<std::string>{"SST:Could not open image file."}));
-}
-
-TEST_F(OpsFixture, DumpOddSizeLosesLastByte) {
-    std::copy_n(image(5).begin(), 5, remote.flash.begin() + 0x20);
-    job.dumpTarget = "out";
-    job.dumpAddress = 0x20;
-    job.dumpSize = 5;
-    EXPECT_EQ(ops().dump(job), S_OK);
-    EXPECT_EQ(host.files["out"], Bytes(remote.flash.begin() + 0x20, remote.flash.begin() + 0x24));
-    EXPECT_EQ(sink.texts().back(), "SST:Transmission successful, dump complete");
-    EXPECT_EQ(sink.statuses(), (std::vector<DWORD>{kStatusSuccess}));
-    EXPECT_FALSE(host.raised);
 }
 
 TEST_F(OpsFixture, DumpFailures) {
