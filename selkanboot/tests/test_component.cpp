@@ -93,6 +93,8 @@ TEST(SelkanBootUpload, MessageLevelFiltersInformationOnly)
     BootClient c;
     c.prepare(rom.path(), 57600, testImage(16));
     c.boot->SetDebugLevel(1);
+    // Without a cancel event nothing is ever cancelled.
+    c.boot->SetTerminationFlag(INVALID_HANDLE_VALUE);
     ASSERT_EQ(c.upload(), 1u);
     std::vector<Message> m = c.messages();
     ASSERT_EQ(m.size(), 2u);
