@@ -127,12 +127,14 @@ RemoteLink::Result RemoteLink::waitFor(std::uint8_t wanted, bool overflowFails) 
         host_.sleepMs(10);
         std::uint8_t byte = 0;
         const Io r = readOne(byte);
-        if (r == Io::timeout || r == Io::failed) {
+        if (r == Io::cancelled || port_.cancelled()) return Result::cancelled;
+        // The port itself is gone: waiting longer cannot help.
+        if (r == Io::failed) return Result::failed;
+        if (r == Io::timeout) {
             // Nothing came: nudge the remote program and keep waiting.
             port_.clearError();
             port_.write(kKeepAlive);
         }
-        if (r == Io::cancelled || port_.cancelled()) return Result::cancelled;
         if (r != Io::ok || byte != frame::kSync) continue;
         trace_.line("got header");
 
@@ -165,12 +167,9 @@ RemoteLink::Result RemoteLink::waitFor(std::uint8_t wanted, bool overflowFails) 
 RemoteLink::Result RemoteLink::readMessage(Message& message) {
     for (;;) {
         std::uint8_t byte = 0;
-        do {
-            host_.sleepMs(10);
-            if (readOne(byte) != Io::ok) byte = 0;
-        } while (byte != frame::kSync && !port_.cancelled());
+        const Result hunted = hunt(byte, true);
         trace_.line("got message header");
-        if (port_.cancelled()) return Result::cancelled;
+        if (hunted != Result::ok) return hunted;
 
         std::array<std::uint8_t, 3> head{};
         const Io h = readExactly(head);
@@ -202,14 +201,22 @@ RemoteLink::Result RemoteLink::readMessage(Message& message) {
     }
 }
 
+RemoteLink::Result RemoteLink::hunt(std::uint8_t& byte, bool sleepBeforeByte) {
+    do {
+        if (sleepBeforeByte) host_.sleepMs(10);
+        const Io r = readOne(byte);
+        if (r == Io::cancelled || port_.cancelled()) return Result::cancelled;
+        if (r == Io::failed) return Result::failed;
+        if (r != Io::ok) byte = 0;
+    } while (byte != frame::kSync);
+    return Result::ok;
+}
+
 RemoteLink::Result RemoteLink::huntType(std::uint8_t type, bool sleepBeforeByte) {
     for (;;) {
         std::uint8_t byte = 0;
-        do {
-            if (sleepBeforeByte) host_.sleepMs(10);
-            if (readOne(byte) != Io::ok) byte = 0;
-        } while (byte != frame::kSync && !port_.cancelled());
-        if (port_.cancelled()) return Result::cancelled;
+        const Result hunted = hunt(byte, sleepBeforeByte);
+        if (hunted != Result::ok) return hunted;
         if (sleepBeforeByte) trace_.line("got response header");
         std::uint8_t got = 0;
         if (readOne(got) == Io::ok && got == type) return Result::ok;
@@ -218,7 +225,8 @@ RemoteLink::Result RemoteLink::huntType(std::uint8_t type, bool sleepBeforeByte)
 }
 
 RemoteLink::Result RemoteLink::waitReply(std::uint8_t type) {
-    if (huntType(type, true) != Result::ok) return Result::cancelled;
+    const Result hunted = huntType(type, true);
+    if (hunted != Result::ok) return hunted;
     std::array<std::uint8_t, 2> len{};
     readExactly(len);
     if (port_.cancelled()) return Result::cancelled;

@@ -155,7 +155,7 @@ HRESULT Operations::burn(const Job& job) {
         return E_FAIL;
     };
     RemoteLink link(*port, host_, trace_, report_);
-    if (link.waitForPing() == RemoteLink::Result::cancelled) return cancelExit();
+    if (link.waitForPing() != RemoteLink::Result::ok) return cancelExit();
     port->setQueues(512, 8192);
     port->purge(kPurgeTxClear | kPurgeRxClear);
 

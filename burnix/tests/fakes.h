@@ -70,6 +70,7 @@ public:
     std::vector<std::uint8_t> written;
     std::function<void(std::span<const std::uint8_t>)> onWrite;
     bool cancel = false;
+    bool broken = false;  // the device went away
     int emptyReads = 0;
     int emptyReadLimit = 2000;  // a test that would wait forever cancels instead
     int purges = 0;
@@ -86,6 +87,7 @@ public:
         }
         if (cancel) return Io::cancelled;
         if (got == bytes.size()) return Io::ok;
+        if (broken) return Io::failed;
         if (++emptyReads > emptyReadLimit) cancel = true;
         return cancel ? Io::cancelled : Io::timeout;
     }

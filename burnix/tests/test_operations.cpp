@@ -161,6 +161,20 @@ TEST_F(OpsFixture, IdentifyCancelledAndPortFailure) {
     EXPECT_EQ(ops().identifyFlash(job).result, E_FAIL);
 }
 
+TEST_F(OpsFixture, VanishedPortEndsWaitsInsteadOfSpinning) {
+    // The remote never answers and the port reports a hard failure.
+    host.port.onWrite = nullptr;
+    host.port.broken = true;
+    host.port.emptyReadLimit = 1000000;
+    EXPECT_EQ(ops().identifyFlash(job).result, E_FAIL);
+    burnJob(0x100, false);
+    EXPECT_EQ(ops().burn(job), E_FAIL);
+    job.dumpTarget = "out";
+    job.dumpSize = 0x100;
+    EXPECT_EQ(ops().dump(job), E_FAIL);
+    EXPECT_LT(host.port.emptyReads, 100);
+}
+
 TEST_F(OpsFixture, BurnStreamsChunksWithProgressAfterFullChunks) {
     burnJob(0x2800, false);
     EXPECT_EQ(ops().burn(job), S_OK);

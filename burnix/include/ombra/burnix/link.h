@@ -66,7 +66,8 @@ public:
     enum class Result { ok, cancelled, failed };
 
     // Waits, without limit, for a PING frame with a correct sum; sends "0000"
-    // after every read that times out. `cancelled` when the event fired.
+    // after every read that times out. `cancelled` when the event fired,
+    // `failed` when the port itself fails.
     Result waitForPing();
     // Waits for DONE; BUFFER_OVERFLOW writes the ERROR 10 text and fails.
     Result waitForProgramFinish();
@@ -77,7 +78,7 @@ public:
         std::uint16_t receivedSum = 0;
     };
     // The next frame with a correct sum; frames with a wrong sum or that
-    // break off are dropped. `ok` or `cancelled` only.
+    // break off are dropped. `failed` only when the port itself fails.
     Result readMessage(Message& message);
 
     // Hunts a reply of `type` without sleeping, reading the type byte after
@@ -97,6 +98,8 @@ public:
 
 private:
     Result waitFor(std::uint8_t wanted, bool overflowFails);
+    // Reads until a sync byte; `failed` when the port itself fails.
+    Result hunt(std::uint8_t& byte, bool sleepBeforeByte);
     // One byte under the port's time-outs.
     Io readOne(std::uint8_t& byte);
     Io readExactly(std::span<std::uint8_t> bytes);
