@@ -59,8 +59,10 @@ TEST_P(PerPart, BurnsAndVerifiesRandomImages) {
     for (const Run run : {Run{false, 0, 3 * 4096 + 1001}, Run{true, 0x10000, 2 * 4096 + 2050}}) {
         SCOPED_TRACE(run.driverBuild ? "driver-file build" : "built-in build");
         RemoteBoard b(GetParam());
-        // leftovers that only an erase removes
+        // leftovers that only an erase removes, at both ends of the chip
+        const std::uint32_t capacity = b.board().flashPart().capacity;
         b.board().writeFlash(0, randomBytes(0x20000, 7));
+        b.board().writeFlash(capacity - 0x10000, randomBytes(0x10000, 8));
         const auto image = run.driverBuild ? driverProgram(b.family(), "RemoteBurn.bin")
                                            : std::vector<std::uint8_t>(
                                                  builtinImage(b.family(), Program::burn).begin(),
@@ -85,9 +87,11 @@ TEST_P(PerPart, BurnsAndVerifiesRandomImages) {
         EXPECT_TRUE(std::equal(data.begin(), data.end(), flash.begin()));
         EXPECT_EQ(flash[run.size], 0xFF) << "byte after the image";
         if (wholeChip) {
-            const auto tail = b.board().readFlash(0x1F000, 0x1000);
-            EXPECT_TRUE(std::all_of(tail.begin(), tail.end(), [](auto v) { return v == 0xFF; }))
-                << "erase left old data";
+            const auto erased = [](const std::vector<std::uint8_t>& v) {
+                return std::all_of(v.begin(), v.end(), [](auto x) { return x == 0xFF; });
+            };
+            EXPECT_TRUE(erased(b.board().readFlash(0, run.address))) << "below the image";
+            EXPECT_TRUE(erased(b.board().readFlash(capacity - 0x10000, 0x10000))) << "chip top";
         }
         // IDENTIFY answers from the burn program too, and leaves it
         b.link().sendFrame(kIdentify);
