@@ -1,5 +1,6 @@
 #include "ombra/sim/board.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
@@ -21,10 +22,11 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-// Instructions between link rounds: fewer while the program only polls an
-// idle UART (a waiting board costs little host time), and fewer again while
-// bytes stream, so the UART's small queues never hold the program back.
-constexpr std::uint64_t kSlice = 20000, kIdleSlice = 5000, kStreamSlice = 1000;
+// Instructions between link rounds; fewer while bytes stream, so the UART's
+// small queues never hold the program back. A program that only polls an
+// idle UART runs at the chip's own pace in wall time (the board sleeps in
+// between), so its polling time-outs last about as long as on the chip.
+constexpr std::uint64_t kSlice = 20000, kStreamSlice = 1000, kMinIdleSlice = 1000;
 constexpr auto kMaxSleep = 2ms;
 
 const FlashPart& choosePart(const BoardOptions& o) {
@@ -126,10 +128,18 @@ struct Board::Impl {
                 inRom = false;
             idle = r == BootRom::Result::idle;
         } else {
-            const std::uint64_t ran = soc.cpu().run(slice);
+            std::uint64_t n = slice;
+            if (wasIdle) {
+                const auto waited = std::chrono::duration_cast<std::chrono::nanoseconds>(now - lastRun);
+                n = std::clamp<std::uint64_t>(static_cast<std::uint64_t>(waited.count()) / instructionNs,
+                                              kMinIdleSlice, kSlice);
+            }
+            lastRun = now;
+            const std::uint64_t ran = soc.cpu().run(n);
             const auto act = soc.takeActivity();
             idle = ran == 0 || (act.work == 0 && act.idlePolls > 0);
-            slice = idle ? kIdleSlice : act.linkBytes ? kStreamSlice : kSlice;
+            wasIdle = idle;
+            slice = act.linkBytes ? kStreamSlice : kSlice;
             if (soc.cpu().halted())
                 idle = !haltedInRom(now) && idle;
         }
@@ -173,6 +183,9 @@ struct Board::Impl {
     std::atomic<bool> stop{false};
     bool inRom = true;
     std::uint64_t slice = kSlice;
+    bool wasIdle = false;
+    Clock::time_point lastRun{};
+    const std::uint32_t instructionNs = instructionTime(opt);
     std::uint64_t romEntries = 1;
 };
 

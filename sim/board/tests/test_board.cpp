@@ -55,9 +55,12 @@ void leavePingPhase(HostPort& port) {
 
 std::vector<std::uint8_t> loadFrame(std::uint16_t seg, std::uint16_t off,
                                      const std::vector<std::uint8_t>& bytes) {
-    std::vector<std::uint8_t> p = {static_cast<std::uint8_t>(seg >> 8), static_cast<std::uint8_t>(seg),
-                                   static_cast<std::uint8_t>(off >> 8), static_cast<std::uint8_t>(off)};
-    p.insert(p.end(), bytes.begin(), bytes.end());
+    std::vector<std::uint8_t> p(4 + bytes.size());
+    p[0] = static_cast<std::uint8_t>(seg >> 8);
+    p[1] = static_cast<std::uint8_t>(seg);
+    p[2] = static_cast<std::uint8_t>(off >> 8);
+    p[3] = static_cast<std::uint8_t>(off);
+    std::copy(bytes.begin(), bytes.end(), p.begin() + 4);
     return p;
 }
 
