@@ -118,7 +118,7 @@ TEST(SelkanBootUpload, NullCallbackRunsSilently)
 TEST(SelkanBootUpload, VersionAnsweredAtSecondAttempt)
 {
     FakeRomScript script;
-    script.versionDeafMs = 5300;
+    script.versionDeafMs = 5150;
     FakeRom rom(script);
     BootClient c;
     c.prepare(rom.path(), 115200, testImage(32));
