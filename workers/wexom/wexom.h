@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "ombra/workers/worker_proc.h"
 
 namespace ombra::workers {
@@ -12,6 +14,9 @@ public:
     const char* GetName() const override { return "Wexom"; }
     BOOL ReadProcParams() override;
     RunResult Run() override;
+
+private:
+    std::int32_t m_deviceIndex = -1;  // from IdentifyFlash; -1: not in the database
 };
 
 }  // namespace ombra::workers

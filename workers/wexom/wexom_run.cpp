@@ -1,20 +1,74 @@
 #include "wexom/wexom.h"
 
+#include "ombra/platform/com.h"
 #include "ombra/workers/programmer.h"
 
 namespace ombra::workers {
 
+namespace {
+
+constexpr Preparation kPreparation{nullptr, false, true, "failed to set initialize remote codes"};
+
+}  // namespace
+
 RunResult Wexom::Run() {
     TraceText("Wexom::Run()");
     TraceText("Creating instance of programmer");
-    IUnknown* programmer = createProgrammer(m_params.programmerClsid);
-    if (programmer == nullptr) {
+    IUnknown* face = prepareProgrammer(IID_IBurnix, kPreparation);
+    if (face == nullptr) return FAILURE;
+    IBurnix* burnix = asBurnix(face);
+
+    if (m_earlierGeneration) {
+        // The block's name is informative only: the component names itself.
+        TraceText("querying programmer name");
+        IBurnixInformation* info = nullptr;
+        if (SUCCEEDED(face->QueryInterface(IID_IBurnixInformation, reinterpret_cast<void**>(&info))) && info != nullptr) {
+            char* name = nullptr;
+            if (SUCCEEDED(info->GetProgrammerName(&name)) && name != nullptr) {
+                TraceFormat("Programmer name = %s", name);
+                SendTextF("Wexom: loading programmer \"%s\"", name);
+            }
+            CoTaskMemFree(name);
+            info->Release();
+        }
+    } else {
+        TraceFormat("Programmer name = %s", m_params.programmerName.c_str());
+        SendTextF("Wexom: loading programmer \"%s\"", m_params.programmerName.c_str());
+    }
+
+    TraceText("requesting boot code");
+    BYTE* code = nullptr;
+    DWORD address = 0;
+    WORD size = 0;
+    if (FAILED(burnix->GetIdentificationBootCode(&code, &address, &size))) {
+        TraceText("failed to get identification boot code");
+        CoTaskMemFree(code);
+        face->Release();
         return FAILURE;
     }
-    // The operation follows once the programmer's interfaces are declared;
-    // until then a created programmer is let go and the run fails.
-    programmer->Release();
-    return FAILURE;
+    TraceText("calling uploadRemote");
+    const BOOL running = uploadRemote(code, address, size);
+    CoTaskMemFree(code);
+    if (!running) return afterFailedUpload(face, false, "Detected that the cancel flag is raised");
+
+    TraceText("setting callback pipe");
+    if (FAILED(burnix->SetCallbackPipe(m_hOutputPipe))) return failWithStatus(face);
+    TraceText("setting comm settings");
+    if (FAILED(burnix->SetCommSettings(m_params.commDeviceName.c_str(), &m_params.dcb, &m_params.timeouts)))
+        return failWithStatus(face);
+    TraceText("setting termination flag");
+    if (FAILED(burnix->SetTerminationFlag(m_hCancelEvent))) return failWithStatus(face);
+
+    TraceText("calling IdentifyFlash");
+    LONG index = -1;
+    DeviceInfo* device = nullptr;
+    const HRESULT hr = burnix->IdentifyFlash(&index, &device);
+    freeDeviceInfo(device);
+    m_deviceIndex = index;
+    if (FAILED(hr)) return endOperation(face);
+    face->Release();
+    m_successValue = static_cast<DWORD>(m_deviceIndex);
+    return SUCCESS;
 }
 
 }  // namespace ombra::workers

@@ -1,18 +1,24 @@
-// What the workers need of the programmer component before its interfaces
-// are declared in full: the interface it is created for.
+// The programmer's faces as the workers use them, and the records it hands
+// out with the task allocator.
 #pragma once
 
-#include "ombra/platform/types.h"
-#include "ombra/platform/unknown.h"
+#include <string>
+
+#include "ombra/burnix/interfaces.h"
 
 namespace ombra::workers {
 
-// {3CCE13E3-3354-4949-92CC-31BAE269A76C}
-inline constexpr IID kIidBurnixInitialization = {
-    0x3CCE13E3, 0x3354, 0x4949, {0x92, 0xCC, 0x31, 0xBA, 0xE2, 0x69, 0xA7, 0x6C}};
+// The size of an existing file (its low 32 bits); false when it cannot be opened.
+bool imageFileSize(const std::string& path, DWORD& size);
 
-// Creates the in-process programmer for its initialisation interface.
-// Null when the class cannot be created.
-IUnknown* createProgrammer(REFCLSID clsid);
+// Frees a device record and its texts; takes null.
+void freeDeviceInfo(DeviceInfo* info);
+
+// The operation's face as its base, for the calls every face shares.
+inline IBurnix* asBurnix(IUnknown* face) { return static_cast<IBurnix*>(static_cast<void*>(face)); }
+template <class Face>
+Face* as(IUnknown* face) {
+    return static_cast<Face*>(static_cast<void*>(face));
+}
 
 }  // namespace ombra::workers

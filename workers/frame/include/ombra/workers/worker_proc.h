@@ -10,6 +10,9 @@
 #include "ombra/common/pipe_protocol.h"
 #include "ombra/common/trace.h"
 #include "ombra/platform/types.h"
+#include "ombra/platform/unknown.h"
+
+struct BootMessage;
 
 namespace ombra::workers {
 
@@ -18,6 +21,14 @@ inline constexpr int kExitFailure = -1;
 
 enum RunResult : int { FAILURE = 0, CANCELLED = 1, SUCCESS = 2 };
 enum BootResult : std::uint32_t { E_BOOT_NONE = 0, E_BOOT_FAILURE = 1, E_BOOT_SUCCESS = 3 };
+
+// How the workers' preparations of the programmer differ.
+struct Preparation {
+    const char* createFailed;       // traced when the programmer cannot be created; null: nothing
+    bool tracePlatformType;         // "Setting platform type"
+    bool initializeProgrammers;
+    const char* remoteCodesFailed;  // traced when the remote codes do not load
+};
 
 // How one worker differs inside the shared frame.
 struct WorkerTraits {
@@ -50,6 +61,11 @@ public:
     // The value of a SUCCESS status record (the identify worker's device index).
     DWORD successValue() const { return m_successValue; }
 
+    // Uploads `code` through the boot loader and starts it on the board: 1
+    // when it runs, 0 otherwise (texts and status already sent, or nothing
+    // after a cancel). The caller keeps and frees `code`.
+    BOOL uploadRemote(const BYTE* code, DWORD loadAddress, WORD size);
+
 protected:
     WorkerProc(HANDLE input, HANDLE output) : m_hInputPipe(input), m_hOutputPipe(output) {}
     ~WorkerProc();
@@ -60,13 +76,39 @@ protected:
     // Tested without waiting; false without an event.
     bool cancelSignalled() const;
 
+    // Creates the programmer from the block's class and gives its face
+    // `operation` (a reference the caller releases), null when the run fails
+    // here (nothing sent but the remote-codes text). A programmer without the
+    // initialisation face is created for `operation` directly.
+    IUnknown* prepareProgrammer(REFIID operation, const Preparation& how);
+    // After a failed uploadRemote: releases the face; CANCELLED when the
+    // cancel event is set, FAILURE otherwise.
+    RunResult afterFailedUpload(IUnknown* face, bool traceFailure, const char* cancelTrace);
+    // Releases the face; CANCELLED when the cancel event is set, FAILURE otherwise.
+    RunResult endOperation(IUnknown* face);
+    // Releases the face after sending a FAILURE status record.
+    RunResult failWithStatus(IUnknown* face, const char* trace = nullptr);
+    // Burn and verify: the length to use for an image of `fileSize` bytes on
+    // the block's device (asking before cutting it to the capacity). False
+    // when the run is to fail with status.
+    bool spanLength(IUnknown* face, DWORD fileSize, bool trace, DWORD& length);
+
     HANDLE m_hInputPipe;
     HANDLE m_hOutputPipe;
     HANDLE m_hCancelEvent = nullptr;
     pipe::ParameterBlock m_params;  // serial settings, C-bus table and the rest, exactly as received
     BootResult m_eBootResult = E_BOOT_NONE;
     DWORD m_successValue = 0;
+    // A programmer without the initialisation face: the earlier preparation,
+    // and the earlier step numbers in the upload's error texts.
+    bool m_earlierGeneration = false;
+
+private:
+    friend LONG BootCallback(BootMessage* message, void* context);
 };
+
+// The boot loader's callback; `context` is what uploadRemote registered.
+LONG BootCallback(BootMessage* message, void* context);
 
 // Steps before the worker object exists. False when the process must end
 // now with `exitCode` (REGISTER, UNREGISTER, a bad command line, no mutex).
