@@ -48,7 +48,7 @@ private:
     bool manualReset_;
 };
 
-BOOL armTimer(HANDLE timer, const itimerspec& spec) {
+BOOL armTimer(HANDLE timer, const itimerspec& due) {
     auto object = lookupHandle(timer);
     if (!object) return FALSE;
     if (object->kind() != HandleKind::Timer) {
@@ -56,7 +56,7 @@ BOOL armTimer(HANDLE timer, const itimerspec& spec) {
         return FALSE;
     }
     // Re-arming also clears the count of earlier expirations.
-    if (::timerfd_settime(static_cast<TimerObject&>(*object).fd(), 0, &spec, nullptr) != 0) {
+    if (::timerfd_settime(static_cast<TimerObject&>(*object).fd(), 0, &due, nullptr) != 0) {
         setLastErrorFromErrno();
         return FALSE;
     }
@@ -78,12 +78,12 @@ HANDLE CreateWaitableTimer(BOOL manualReset) {
 }
 
 BOOL SetWaitableTimer(HANDLE timer, DWORD dueInMilliseconds) {
-    itimerspec spec{};
-    spec.it_value.tv_sec = static_cast<time_t>(dueInMilliseconds / 1000);
-    spec.it_value.tv_nsec = static_cast<long>(dueInMilliseconds % 1000) * 1000000L;
+    itimerspec due{};
+    due.it_value.tv_sec = static_cast<time_t>(dueInMilliseconds / 1000);
+    due.it_value.tv_nsec = static_cast<long>(dueInMilliseconds % 1000) * 1000000L;
     // A zero value would disarm: due "now" is the smallest step instead.
-    if (dueInMilliseconds == 0) spec.it_value.tv_nsec = 1;
-    return armTimer(timer, spec);
+    if (dueInMilliseconds == 0) due.it_value.tv_nsec = 1;
+    return armTimer(timer, due);
 }
 
 BOOL CancelWaitableTimer(HANDLE timer) { return armTimer(timer, itimerspec{}); }
