@@ -265,7 +265,7 @@ OMBRA_EXPORT HRESULT DllRegisterServer() {
     return S_OK;
 }
 
-// The Programmers entry stays: the list names what was ever installed.
+// The Programmers entry is left in place.
 OMBRA_EXPORT HRESULT DllUnregisterServer() {
     const Family& f = thisFamily();
     ombra::unregisterComponent(f.clsid, f.versionIndependentProgId, f.progId);
