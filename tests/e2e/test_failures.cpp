@@ -1,0 +1,211 @@
+// What the front end sees when a worker run goes wrong: missing boot
+// loader, an image the device cannot hold, a device the table lacks, a
+// cancel at each stage, a worker that dies.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "e2e_rig.h"
+#include "ombra/platform/event.h"
+#include "ombra/platform/handle.h"
+
+using namespace ombra;
+using namespace ombra::e2e;
+using launcher::JobKind;
+using launcher::ServiceKind;
+using launcher::ServiceRecord;
+using launcher::WorkerLauncher;
+
+namespace {
+
+const Programmer& burnixSst = kProgrammers[0];
+const Programmer& burnixAmd = kProgrammers[2];
+const Programmer& cobalt = kProgrammers[3];
+
+struct Failures : ::testing::Test {
+    HANDLE cancel = CreateEvent(TRUE, FALSE);
+    ~Failures() override {
+        CloseHandle(cancel);
+        ::setenv("OMBRA_MESSAGEBOX", "no", 1);
+    }
+
+    static Job job(JobKind kind, const Programmer& p, const std::string& port, std::string path = {}) {
+        Job j;
+        j.kind = kind;
+        j.programmer = &p;
+        j.port = port;
+        j.path = std::move(path);
+        return j;
+    }
+};
+
+const std::vector<DWORD> kFailure{pipe::E_STATUS_FAILURE};
+const std::vector<DWORD> kTwoFailures{pipe::E_STATUS_FAILURE, pipe::E_STATUS_FAILURE};
+const std::vector<DWORD> kCancelled{pipe::E_STATUS_CANCELLED};
+
+}  // namespace
+
+TEST_F(Failures, BootLoaderNotRegistered) {
+    // The step number differs with the programmer's generation.
+    const struct {
+        const Programmer* programmer;
+        const char* text;
+    } cases[] = {{&burnixSst, "Tordel: ERROR 5(l333) - component SelkanBoot not found in system registry"},
+                 {&cobalt, "Tordel: ERROR 5(l324) - component SelkanBoot not found in system registry"}};
+    Registry registry({"Burnix.so", "Cobalt.so"});
+    sim::Board board(fastBoard("SST39LF/VF160"));
+    const std::string image = registry.file("image.bin");
+    writeBytes(image, pattern(256));
+    for (const auto& c : cases) {
+        const Outcome run = runJob(job(JobKind::burn, *c.programmer, board.portPath(), image), cancel);
+        EXPECT_EQ(run.texts(), std::vector<std::string>{c.text});
+        EXPECT_EQ(run.completions(), kFailure);
+    }
+}
+
+TEST_F(Failures, ProgrammerNotRegisteredFailsBeforeTheUpload) {
+    Registry registry({"SelkanBoot.so"});
+    sim::Board board(fastBoard("SST39LF/VF160"));
+    const auto records = rawRun(job(JobKind::identify, burnixSst, board.portPath()), cancel);
+    // Only the frame's record: nothing was started on the board.
+    EXPECT_EQ(records.size(), 1u);
+    EXPECT_EQ(statusCodes(records), kFailure);
+    EXPECT_TRUE(board.inRom());
+}
+
+TEST_F(Failures, ImageLargerThanTheDeviceAnsweredNo) {
+    Registry registry;
+    sim::Board board(fastBoard("SST39LF/VF160"));
+    const std::string image = registry.file("big.bin");
+    writeBytes(image, pattern(2 * 1024 * 1024 + 1));
+    ::setenv("OMBRA_MESSAGEBOX", "no", 1);
+    for (JobKind kind : {JobKind::burn, JobKind::verify}) {
+        // The check comes after the upload and leaves the remote program
+        // running: the next run needs the ROM again.
+        board.powerCycle();
+        const auto records = rawRun(job(kind, burnixSst, board.portPath(), image), cancel);
+        // The worker's own record, then the frame's.
+        EXPECT_EQ(statusCodes(records), kTwoFailures);
+        for (const auto& r : records) EXPECT_FALSE(std::holds_alternative<pipe::ProgressMessage>(r));
+    }
+    EXPECT_EQ(board.readFlash(0, 16), Bytes(16, 0xFF));
+}
+
+TEST_F(Failures, DeviceOutsideTheTableHasNoCapacity) {
+    Registry registry;
+    sim::Board board(fastBoard("SST39LF/VF160"));
+    const std::string image = registry.file("image.bin");
+    writeBytes(image, pattern(256));
+    // The SST table has seven entries; the chip-family one fewer than 99.
+    for (const Programmer* p : {&burnixSst, &cobalt}) {
+        board.powerCycle();
+        Job j = job(JobKind::burn, *p, board.portPath(), image);
+        j.device = 99;
+        const auto records = rawRun(j, cancel);
+        EXPECT_EQ(statusCodes(records), kTwoFailures) << p->label;
+        bool named = false;
+        for (const auto& r : records)
+            if (const auto* t = std::get_if<pipe::TextMessage>(&r))
+                named |= t->text == "Tordel: device 99 is not in the programmer's device list; its capacity is unknown";
+        EXPECT_TRUE(named) << p->label;
+    }
+}
+
+TEST_F(Failures, CancelDuringTheUploadSendsNoFailure) {
+    Registry registry;
+    sim::Board board(fastBoard("SST39LF/VF160"));
+    board.setMuted(true);  // the ROM never answers: the upload waits for pings
+    const std::string image = registry.file("image.bin");
+    writeBytes(image, pattern(256));
+    for (JobKind kind : {JobKind::identify, JobKind::burn, JobKind::verify, JobKind::dump}) {
+        ResetEvent(cancel);
+        std::thread later([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            SetEvent(cancel);
+        });
+        Job j = job(kind, burnixSst, board.portPath(), kind == JobKind::dump ? registry.file("dump.bin") : image);
+        j.dumpLength = 256;
+        const auto started = std::chrono::steady_clock::now();
+        const auto records = rawRun(j, cancel);
+        later.join();
+        EXPECT_EQ(statusCodes(records), kCancelled) << static_cast<int>(kind);
+        // The boot loader noticed the event itself; nothing was abandoned.
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    }
+}
+
+namespace {
+
+bool isText(const ServiceRecord& r, const char* needle) {
+    return r.kind == ServiceKind::SERVICE_TEXT && r.text.find(needle) != std::string::npos;
+}
+
+}  // namespace
+
+TEST_F(Failures, CancelDuringEraseStreamingAndVerification) {
+    Registry registry;
+    const struct Case {
+        const char* name;
+        const char* part;
+        const Programmer* programmer;
+        double flashTime;
+        std::size_t size;
+        bool verify;
+        std::function<bool(const ServiceRecord&)> trigger;
+        const char* notReached;
+    } cases[] = {
+        {"erase", "AM29LV800BT", &burnixAmd, 1.0, 0x1000, false,
+         [](const ServiceRecord& r) { return isText(r, "Erasing flash"); }, "Finished erasing"},
+        {"streaming", "SST39LF/VF160", &burnixSst, 0, 0x10000, false,
+         [](const ServiceRecord& r) { return r.kind == ServiceKind::SERVICE_PROGRESS; }, "burning complete"},
+        {"verification", "SST39LF/VF160", &burnixSst, 0, 0x8000, true,
+         [](const ServiceRecord& r) { return isText(r, "Verifying addresses"); }, "Verification passed"},
+    };
+    for (const Case& c : cases) {
+        ResetEvent(cancel);
+        sim::BoardOptions o = fastBoard(c.part);
+        o.flashTimeScale = c.flashTime;
+        sim::Board board(o);
+        const std::string image = registry.file(std::string(c.name) + ".bin");
+        writeBytes(image, pattern(c.size));
+        Job j = job(JobKind::burn, *c.programmer, board.portPath(), image);
+        j.verify = c.verify;
+        const Outcome run = runJob(j, cancel, [&](const ServiceRecord& r, WorkerLauncher&) {
+            if (c.trigger(r)) SetEvent(cancel);
+        });
+        EXPECT_EQ(run.completions(), kCancelled) << c.name << ::testing::PrintToString(run.texts());
+        EXPECT_FALSE(run.hasText(c.notReached)) << c.name;
+    }
+}
+
+TEST_F(Failures, CancelDuringTheDump) {
+    Registry registry;
+    sim::BoardOptions o = fastBoard("SST39LF/VF160");
+    o.paced = true;  // the transfer must still run when the event is set
+    sim::Board board(o);
+    Job j = job(JobKind::dump, burnixSst, board.portPath(), registry.file("dump.bin"));
+    j.dumpLength = 0x10000;
+    const Outcome run = runJob(j, cancel, [&](const ServiceRecord& r, WorkerLauncher&) {
+        if (r.kind == ServiceKind::SERVICE_PROGRESS) SetEvent(cancel);
+    });
+    // The programmer reports the cancelled transfer with its own record.
+    EXPECT_TRUE(run.hasText("Dump cancelled")) << ::testing::PrintToString(run.texts());
+    ASSERT_EQ(run.completions().size(), 1u);
+    EXPECT_NE(run.completions().front(), pipe::E_STATUS_SUCCESS);
+}
+
+TEST_F(Failures, WorkerKilledMidBurn) {
+    Registry registry;
+    sim::Board board(fastBoard("SST39LF/VF160"));
+    const std::string image = registry.file("image.bin");
+    writeBytes(image, pattern(0x10000));
+    const Outcome run = runJob(job(JobKind::burn, burnixSst, board.portPath(), image), cancel,
+                               [](const ServiceRecord& r, WorkerLauncher& l) {
+                                   if (r.kind == ServiceKind::SERVICE_PROGRESS) l.killWorker();
+                               });
+    ASSERT_FALSE(run.texts().empty());
+    EXPECT_EQ(run.texts().back(), "Tordel has exited.");
+    EXPECT_EQ(run.completions(), kFailure);
+}
