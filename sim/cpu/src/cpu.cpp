@@ -147,58 +147,75 @@ OMBRA_HOT void Exec::modrm(Insn& d)
 
 std::uint64_t Exec::run(std::uint64_t n)
 {
-    const OpInfo* table = opcodeTable(c.model_);
-    const OpInfo* groups = groupTable(c.model_, 0);
     std::uint64_t done = 0;
     const bool tracing = bool(c.trace_);
     while (done < n && !c.halted_) {
-        if (tracing)
-            c.trace_(hex(r.cs, 4) + ":" + hex(r.ip, 4) + "  " + c.disassembleAt(r.cs, r.ip));
-        const bool trap = r.flags & TF;
-        c.inhibit_ = false;
-        Insn d;
-        d.start = r.ip;
-        beginFetch();
-        std::uint8_t op = fetch8();
-        const OpInfo* info = &table[op];
-        // A run of prefixes longer than any real instruction ends the step,
-        // so memory full of prefix bytes cannot hold the core forever.
-        for (unsigned k = 0; info->op == Op::prefix && k < 15; ++k) {
-            switch (op) {
-            case 0x26: d.seg = kES; break;
-            case 0x2E: d.seg = kCS; break;
-            case 0x36: d.seg = kSS; break;
-            case 0x3E: d.seg = kDS; break;
-            case 0xF2: case 0xF3: d.rep = op; break;
-            default: break;  // LOCK has no effect on a single core
+        // Traced or single-stepped code always takes the general path; the
+        // fast path never changes CS, TF or HLT, so it may run on.
+        if (!tracing && !(r.flags & TF)) {
+            codeSegment();
+            if (segCode_) {
+                c.inhibit_ = false;
+                const std::uint64_t k = runFast(segCode_, n - done);
+                done += k;
+                c.count_ += k;
+                if (done == n)
+                    break;
             }
-            op = fetch8();
-            info = &table[op];
         }
-        if (info->op != Op::prefix) {
-            d.opcode = op;
-            d.word = info->word;
-            if (info->op == Op::group) {
-                const Form form = info->form;
-                modrm(d);
-                const OpInfo* g = groups + info->group * 8u + d.reg;
-                d.info = g;
-                // The group entry may name its own form (TEST's immediate).
-                d.form = g->form != Form::none ? g->form : form;
-            } else {
-                d.info = info;
-                d.form = info->form;
-                if (needsModrm(info->form))
-                    modrm(d);
-            }
-            execute(d);
-        }
+        stepGeneral(tracing);
         ++done;
-        ++c.count_;
-        if (trap && !c.inhibit_)
-            interrupt(1, r.ip);
     }
     return done;
+}
+
+void Exec::stepGeneral(bool tracing)
+{
+    const OpInfo* table = opcodeTable(c.model_);
+    if (tracing)
+        c.trace_(hex(r.cs, 4) + ":" + hex(r.ip, 4) + "  " + c.disassembleAt(r.cs, r.ip));
+    const bool trap = r.flags & TF;
+    c.inhibit_ = false;
+    Insn d;
+    d.start = r.ip;
+    beginFetch();
+    std::uint8_t op = fetch8();
+    const OpInfo* info = &table[op];
+    // A run of prefixes longer than any real instruction ends the step,
+    // so memory full of prefix bytes cannot hold the core forever.
+    for (unsigned k = 0; info->op == Op::prefix && k < 15; ++k) {
+        switch (op) {
+        case 0x26: d.seg = kES; break;
+        case 0x2E: d.seg = kCS; break;
+        case 0x36: d.seg = kSS; break;
+        case 0x3E: d.seg = kDS; break;
+        case 0xF2: case 0xF3: d.rep = op; break;
+        default: break;  // LOCK has no effect on a single core
+        }
+        op = fetch8();
+        info = &table[op];
+    }
+    if (info->op != Op::prefix) {
+        d.opcode = op;
+        d.word = info->word;
+        if (info->op == Op::group) {
+            const Form form = info->form;
+            modrm(d);
+            const OpInfo* g = groupTable(c.model_, 0) + info->group * 8u + d.reg;
+            d.info = g;
+            // The group entry may name its own form (TEST's immediate).
+            d.form = g->form != Form::none ? g->form : form;
+        } else {
+            d.info = info;
+            d.form = info->form;
+            if (needsModrm(info->form))
+                modrm(d);
+        }
+        execute(d);
+    }
+    ++c.count_;
+    if (trap && !c.inhibit_)
+        interrupt(1, r.ip);
 }
 
 void Exec::enter(std::uint16_t size, std::uint8_t level)

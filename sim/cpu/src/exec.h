@@ -105,13 +105,17 @@ struct Exec {
     std::int32_t segCs_ = -1;
     const std::uint8_t* segCode_ = nullptr;
 
-    OMBRA_HOT void beginFetch()
+    OMBRA_HOT void codeSegment()
     {
         if (r.cs != segCs_) {
             segCs_ = r.cs;
             const std::uint32_t base = c.physical(r.cs, 0);
             segCode_ = base + 0x10000 <= c.ramSize_ ? c.ram_ + base : nullptr;
         }
+    }
+    OMBRA_HOT void beginFetch()
+    {
+        codeSegment();
         if (segCode_) {
             code_ = segCode_;
             codeIp_ = 0;
@@ -193,8 +197,14 @@ struct Exec {
             setReg(d.word, d.rm, v);
     }
 
+    Bus& bus() { return c.bus_; }
+
     // Execution ------------------------------------------------------------
     std::uint64_t run(std::uint64_t n);
+    void stepGeneral(bool tracing);  // one instruction through the tables
+    // fast.cpp: up to n common instructions straight from the code segment's
+    // RAM; stops before the first one it does not cover.
+    std::uint64_t runFast(const std::uint8_t* code, std::uint64_t n);
     void execute(Insn& d);   // one decoded opcode (prefixes already taken)
     template <detail::Op op> void alu(Insn& d);
     void invalid(Insn& d);   // INT 6 on the 80186, ignored on the 8086

@@ -1,0 +1,396 @@
+// The fast path: the common instructions without prefixes, decoded straight
+// from the opcode byte while the code segment lies wholly in mapped RAM.
+// Anything else (prefixes, strings, far transfers, flag and segment loads,
+// traps) is left to the table-driven path in cpu.cpp, which the fast path
+// hands back to before it has changed any state.
+#include <bit>
+#include <utility>
+
+#include "exec.h"
+
+namespace ombra::sim {
+
+using namespace detail;
+
+static_assert(std::endian::native == std::endian::little, "8-bit registers are addressed as bytes");
+
+namespace {
+
+
+struct Fast {
+    Exec& x;
+    Registers& r;
+    const std::uint8_t* const code;  // the code segment's 64 KiB
+    std::uint16_t ip = 0;            // committed to r.ip when the instruction ends
+    std::uint8_t mod = 3, reg = 0, rm = 0;
+    std::uint16_t seg = 0, off = 0;
+
+    OMBRA_HOT std::uint8_t byte() { return code[ip++]; }
+    OMBRA_HOT std::uint16_t word()
+    {
+        const std::uint16_t v = std::uint16_t(code[ip] | code[std::uint16_t(ip + 1)] << 8);
+        ip = std::uint16_t(ip + 2);
+        return v;
+    }
+
+    OMBRA_HOT std::uint16_t& r16(unsigned i) { return x.reg16(i); }
+    OMBRA_HOT std::uint8_t& r8(unsigned i) { return reinterpret_cast<std::uint8_t*>(&x.reg16(i & 3))[i >> 2]; }
+
+    OMBRA_HOT void modrm()
+    {
+        const std::uint8_t m = byte();
+        mod = m >> 6;
+        reg = (m >> 3) & 7;
+        rm = m & 7;
+        if (mod == 3)
+            return;
+        std::uint16_t o;
+        bool stack = false;
+        switch (rm) {
+        case 0: o = std::uint16_t(r.bx + r.si); break;
+        case 1: o = std::uint16_t(r.bx + r.di); break;
+        case 2: o = std::uint16_t(r.bp + r.si); stack = true; break;
+        case 3: o = std::uint16_t(r.bp + r.di); stack = true; break;
+        case 4: o = r.si; break;
+        case 5: o = r.di; break;
+        case 6:
+            if (mod == 0)
+                o = word();
+            else {
+                o = r.bp;
+                stack = true;
+            }
+            break;
+        default: o = r.bx; break;
+        }
+        if (mod == 1)
+            o = std::uint16_t(o + std::int8_t(byte()));
+        else if (mod == 2)
+            o = std::uint16_t(o + word());
+        off = o;
+        seg = stack ? r.ss : r.ds;
+    }
+
+    template <bool W> OMBRA_HOT std::uint16_t get(unsigned i) { return W ? r16(i) : r8(i); }
+    template <bool W> OMBRA_HOT void set(unsigned i, std::uint16_t v)
+    {
+        if (W)
+            r16(i) = v;
+        else
+            r8(i) = std::uint8_t(v);
+    }
+    template <bool W> OMBRA_HOT std::uint16_t readE()
+    {
+        if (mod == 3)
+            return get<W>(rm);
+        return W ? x.rdw(seg, off) : x.rdb(seg, off);
+    }
+    template <bool W> OMBRA_HOT void writeE(std::uint16_t v)
+    {
+        if (mod == 3)
+            set<W>(rm, v);
+        else if (W)
+            x.wrw(seg, off, v);
+        else
+            x.wrb(seg, off, std::uint8_t(v));
+    }
+    template <bool W> OMBRA_HOT std::uint16_t imm() { return W ? word() : byte(); }
+
+    // 00-3D: the four ModR/M and accumulator forms of one operation.
+    template <Op O, unsigned Form> OMBRA_HOT void alu()
+    {
+        constexpr bool W = Form & 1;
+        if constexpr (Form < 2) {
+            modrm();
+            const std::uint16_t res = arith(O, readE<W>(), get<W>(reg), W, r.flags);
+            if (O != Op::cmp)
+                writeE<W>(res);
+        } else if constexpr (Form < 4) {
+            modrm();
+            const std::uint16_t res = arith(O, get<W>(reg), readE<W>(), W, r.flags);
+            if (O != Op::cmp)
+                set<W>(reg, res);
+        } else {
+            const std::uint16_t b = imm<W>();
+            const std::uint16_t res = arith(O, get<W>(0), b, W, r.flags);
+            if (O != Op::cmp)
+                set<W>(0, res);
+        }
+    }
+
+    // 80, 81, 83: r/m with an immediate; the ModR/M byte is already read.
+    template <bool W, bool Signed> OMBRA_HOT void aluImm()
+    {
+        const std::uint16_t b = Signed ? std::uint16_t(std::int8_t(byte())) : imm<W>();
+        const std::uint16_t a = readE<W>();
+        std::uint16_t res;
+        switch (reg) {
+        case 0: res = arith(Op::add, a, b, W, r.flags); break;
+        case 1: res = arith(Op::or_, a, b, W, r.flags); break;
+        case 2: res = arith(Op::adc, a, b, W, r.flags); break;
+        case 3: res = arith(Op::sbb, a, b, W, r.flags); break;
+        case 4: res = arith(Op::and_, a, b, W, r.flags); break;
+        case 5: res = arith(Op::sub, a, b, W, r.flags); break;
+        case 6: res = arith(Op::xor_, a, b, W, r.flags); break;
+        default: arith(Op::cmp, a, b, W, r.flags); return;
+        }
+        writeE<W>(res);
+    }
+
+    // D0-D3 (not /6); count is not zero.
+    template <bool W> OMBRA_HOT void shiftE(unsigned count)
+    {
+        const std::uint16_t v = readE<W>();
+        std::uint16_t res;
+        switch (reg) {
+        case 0: res = shift(Op::rol, v, count, W, r.flags); break;
+        case 1: res = shift(Op::ror, v, count, W, r.flags); break;
+        case 2: res = shift(Op::rcl, v, count, W, r.flags); break;
+        case 3: res = shift(Op::rcr, v, count, W, r.flags); break;
+        case 4: res = shift(Op::shl, v, count, W, r.flags); break;
+        case 5: res = shift(Op::shr, v, count, W, r.flags); break;
+        default: res = shift(Op::sar, v, count, W, r.flags); break;
+        }
+        writeE<W>(res);
+    }
+
+    OMBRA_HOT void push(std::uint16_t v)
+    {
+        r.sp = std::uint16_t(r.sp - 2);
+        x.wrw(r.ss, r.sp, v);
+    }
+    OMBRA_HOT std::uint16_t pop()
+    {
+        const std::uint16_t v = x.rdw(r.ss, r.sp);
+        r.sp = std::uint16_t(r.sp + 2);
+        return v;
+    }
+    OMBRA_HOT void jump(bool take, std::int8_t rel)
+    {
+        if (take)
+            ip = std::uint16_t(ip + rel);
+    }
+
+    // Port access ends the instruction with IP committed first: a device
+    // may raise an interrupt from its callback, which moves CS:IP, and the
+    // fast run must then stop and let the caller look again.
+    bool stop = false;
+    template <class F> OMBRA_HOT bool io(F&& access)
+    {
+        r.ip = ip;
+        const std::uint16_t cs = r.cs;
+        access();
+        stop = r.ip != ip || r.cs != cs || (r.flags & TF) || x.c.halted();
+        return true;
+    }
+
+    // Runs one instruction; false (with nothing changed) when it is not one
+    // of the fast path's.
+    OMBRA_HOT bool step();
+};
+
+#define OMBRA_ALU_CASES(base, O)                  \
+    case base + 0: alu<O, 0>(); break;            \
+    case base + 1: alu<O, 1>(); break;            \
+    case base + 2: alu<O, 2>(); break;            \
+    case base + 3: alu<O, 3>(); break;            \
+    case base + 4: alu<O, 4>(); break;            \
+    case base + 5: alu<O, 5>(); break;
+
+OMBRA_HOT bool Fast::step()
+{
+    ip = r.ip;
+    const std::uint8_t op = byte();
+    switch (op) {
+    OMBRA_ALU_CASES(0x00, Op::add)
+    OMBRA_ALU_CASES(0x08, Op::or_)
+    OMBRA_ALU_CASES(0x10, Op::adc)
+    OMBRA_ALU_CASES(0x18, Op::sbb)
+    OMBRA_ALU_CASES(0x20, Op::and_)
+    OMBRA_ALU_CASES(0x28, Op::sub)
+    OMBRA_ALU_CASES(0x30, Op::xor_)
+    OMBRA_ALU_CASES(0x38, Op::cmp)
+    case 0x40: case 0x41: case 0x42: case 0x43: case 0x44: case 0x45: case 0x46: case 0x47:
+    case 0x48: case 0x49: case 0x4A: case 0x4B: case 0x4C: case 0x4D: case 0x4E: case 0x4F: {
+        std::uint16_t& v = r16(op & 7);
+        v = incdec(op & 8, v, true, r.flags);
+        break;
+    }
+    case 0x50: case 0x51: case 0x52: case 0x53: case 0x54: case 0x55: case 0x56: case 0x57:
+        // SP is stored as it is after the decrement.
+        r.sp = std::uint16_t(r.sp - 2);
+        x.wrw(r.ss, r.sp, r16(op & 7));
+        break;
+    case 0x58: case 0x59: case 0x5A: case 0x5B: case 0x5C: case 0x5D: case 0x5E: case 0x5F: {
+        const std::uint16_t v = pop();
+        r16(op & 7) = v;
+        break;
+    }
+    case 0x70: case 0x71: case 0x72: case 0x73: case 0x74: case 0x75: case 0x76: case 0x77:
+    case 0x78: case 0x79: case 0x7A: case 0x7B: case 0x7C: case 0x7D: case 0x7E: case 0x7F:
+        jump(condition(op & 15, r.flags), std::int8_t(byte()));
+        break;
+    case 0x80: modrm(); aluImm<false, false>(); break;
+    case 0x81: modrm(); aluImm<true, false>(); break;
+    case 0x83: modrm(); aluImm<true, true>(); break;
+    case 0x84: modrm(); arith(Op::and_, readE<false>(), get<false>(reg), false, r.flags); break;
+    case 0x85: modrm(); arith(Op::and_, readE<true>(), get<true>(reg), true, r.flags); break;
+    case 0x86: {
+        modrm();
+        const std::uint16_t a = readE<false>();
+        writeE<false>(get<false>(reg));
+        set<false>(reg, a);
+        break;
+    }
+    case 0x87: {
+        modrm();
+        const std::uint16_t a = readE<true>();
+        writeE<true>(get<true>(reg));
+        set<true>(reg, a);
+        break;
+    }
+    case 0x88: modrm(); writeE<false>(get<false>(reg)); break;
+    case 0x89: modrm(); writeE<true>(get<true>(reg)); break;
+    case 0x8A: modrm(); set<false>(reg, readE<false>()); break;
+    case 0x8B: modrm(); set<true>(reg, readE<true>()); break;
+    case 0x8D:
+        modrm();
+        if (mod == 3)
+            return false;  // undefined register form: the general path's
+        r16(reg) = off;
+        break;
+    case 0x90: break;
+    case 0x91: case 0x92: case 0x93: case 0x94: case 0x95: case 0x96: case 0x97:
+        std::swap(r.ax, r16(op & 7));
+        break;
+    case 0x98: r.ax = std::uint16_t(std::int8_t(r.ax)); break;
+    case 0x99: r.dx = (r.ax & 0x8000) ? 0xFFFF : 0; break;
+    case 0xA0: { const std::uint16_t o = word(); r8(0) = x.rdb(r.ds, o); break; }
+    case 0xA1: { const std::uint16_t o = word(); r.ax = x.rdw(r.ds, o); break; }
+    case 0xA2: { const std::uint16_t o = word(); x.wrb(r.ds, o, std::uint8_t(r.ax)); break; }
+    case 0xA3: { const std::uint16_t o = word(); x.wrw(r.ds, o, r.ax); break; }
+    case 0xA8: arith(Op::and_, r8(0), byte(), false, r.flags); break;
+    case 0xA9: arith(Op::and_, r.ax, word(), true, r.flags); break;
+    case 0xB0: case 0xB1: case 0xB2: case 0xB3: case 0xB4: case 0xB5: case 0xB6: case 0xB7:
+        r8(op & 7) = byte();
+        break;
+    case 0xB8: case 0xB9: case 0xBA: case 0xBB: case 0xBC: case 0xBD: case 0xBE: case 0xBF:
+        r16(op & 7) = word();
+        break;
+    case 0xC2: {
+        const std::uint16_t n = word();
+        ip = pop();
+        r.sp = std::uint16_t(r.sp + n);
+        break;
+    }
+    case 0xC3: ip = pop(); break;
+    case 0xC6:
+    case 0xC7:
+        modrm();
+        if (reg != 0)
+            return false;  // undefined forms differ between the models
+        if (op == 0xC6)
+            writeE<false>(byte());
+        else
+            writeE<true>(word());
+        break;
+    case 0xD0: case 0xD1: case 0xD2: case 0xD3: {
+        modrm();
+        if (reg == 6)
+            return false;  // differs between the models
+        unsigned count = 1;
+        if (op >= 0xD2) {
+            count = r.cx & 0xFF;
+            if (x.c.model() == Model::i80186)
+                count &= 0x1F;
+            if (count == 0)
+                break;
+        }
+        if (op & 1)
+            shiftE<true>(count);
+        else
+            shiftE<false>(count);
+        break;
+    }
+    case 0xE0: case 0xE1: case 0xE2: {
+        const std::int8_t rel = std::int8_t(byte());
+        r.cx = std::uint16_t(r.cx - 1);
+        bool take = r.cx != 0;
+        if (op == 0xE1)
+            take = take && (r.flags & ZF);
+        else if (op == 0xE0)
+            take = take && !(r.flags & ZF);
+        jump(take, rel);
+        break;
+    }
+    case 0xE3: jump(r.cx == 0, std::int8_t(byte())); break;
+    case 0xE4: { const std::uint8_t p = byte(); return io([&] { r8(0) = x.bus().in8(p); }); }
+    case 0xE5: { const std::uint8_t p = byte(); return io([&] { r.ax = x.bus().in16(p); }); }
+    case 0xE6: { const std::uint8_t p = byte(); return io([&] { x.bus().out8(p, std::uint8_t(r.ax)); }); }
+    case 0xE7: { const std::uint8_t p = byte(); return io([&] { x.bus().out16(p, r.ax); }); }
+    case 0xE8: {
+        const std::uint16_t rel = word();
+        push(ip);
+        ip = std::uint16_t(ip + rel);
+        break;
+    }
+    case 0xE9: { const std::uint16_t rel = word(); ip = std::uint16_t(ip + rel); break; }
+    case 0xEB: jump(true, std::int8_t(byte())); break;
+    case 0xEC: return io([&] { r8(0) = x.bus().in8(r.dx); });
+    case 0xED: return io([&] { r.ax = x.bus().in16(r.dx); });
+    case 0xEE: return io([&] { x.bus().out8(r.dx, std::uint8_t(r.ax)); });
+    case 0xEF: return io([&] { x.bus().out16(r.dx, r.ax); });
+    case 0xF5: r.flags ^= CF; break;
+    case 0xF8: r.flags &= ~CF; break;
+    case 0xF9: r.flags |= CF; break;
+    case 0xFC: r.flags &= ~DF; break;
+    case 0xFD: r.flags |= DF; break;
+    case 0xFE:
+        modrm();
+        if (reg > 1)
+            return false;
+        writeE<false>(incdec(reg, readE<false>(), false, r.flags));
+        break;
+    case 0xFF:
+        modrm();
+        switch (reg) {
+        case 0: case 1: writeE<true>(incdec(reg, readE<true>(), true, r.flags)); break;
+        case 2: {
+            const std::uint16_t target = readE<true>();
+            push(ip);
+            ip = target;
+            break;
+        }
+        case 4: ip = readE<true>(); break;
+        case 6: {
+            r.sp = std::uint16_t(r.sp - 2);
+            x.wrw(r.ss, r.sp, readE<true>());
+            break;
+        }
+        default: return false;
+        }
+        break;
+    default:
+        return false;
+    }
+    r.ip = ip;
+    return true;
+}
+
+#undef OMBRA_ALU_CASES
+
+} // namespace
+
+std::uint64_t Exec::runFast(const std::uint8_t* code, std::uint64_t n)
+{
+    Fast f{*this, r, code};
+    std::uint64_t k = 0;
+    while (k < n && f.step()) {
+        ++k;
+        if (f.stop)
+            break;
+    }
+    return k;
+}
+
+} // namespace ombra::sim
