@@ -5,12 +5,14 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "ombra/common/frame.h"
+#include "ombra/platform/serial.h"
 
 namespace ombra::remote::test {
 
@@ -21,7 +23,7 @@ public:
     HostLink(const HostLink&) = delete;
     HostLink& operator=(const HostLink&) = delete;
 
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return port_ != nullptr; }
     void setBaud(unsigned baud);
 
     void send(std::span<const std::uint8_t> bytes);
@@ -39,7 +41,7 @@ public:
     void discardInput();
 
 private:
-    int fd_ = -1;
+    std::unique_ptr<platform::SerialPort> port_;
 };
 
 std::vector<std::uint8_t> be32(std::uint32_t v);

@@ -2,12 +2,6 @@
 // receiver, and against a host that cancels, refuses or never starts.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -15,9 +9,8 @@
 #include <iterator>
 #include <thread>
 
+#include "ombra/platform/process.h"
 #include "remote_fixture.h"
-
-extern char** environ;
 
 namespace ombra::remote::test {
 namespace {
@@ -40,35 +33,21 @@ std::string caseName(const ::testing::TestParamInfo<PartCase>& info) {
 // Runs rx on the board's port, writing `name` in `dir` (rx refuses paths
 // outside its working folder); true when it ended with status 0 in time.
 bool runRx(const std::string& port, const std::string& dir, const std::string& name, bool crc) {
-    const std::string file = dir + "/" + name;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
-    posix_spawn_file_actions_addopen(&actions, 0, port.c_str(), O_RDWR | O_NOCTTY, 0);
-    posix_spawn_file_actions_adddup2(&actions, 0, 1);
-    const std::string log = file + ".log";
-    posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<std::string> args = {"rx", "-b", "-q"};
-    if (crc) args.push_back("-c");
-    args.push_back(name);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    const int rc = posix_spawnp(&pid, "rx", &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) return false;
-    const auto deadline = std::chrono::steady_clock::now() + 120s;
-    int status = 0;
-    while (::waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            return false;
-        }
-        std::this_thread::sleep_for(10ms);
+    auto quoted = [](const std::string& s) { return "'" + s + "'"; };
+    const std::string script = "cd " + quoted(dir) + " && exec rx -b -q " + (crc ? "-c " : "") + quoted(name) +
+                               " <" + quoted(port) + " >" + quoted(port) + " 2>" + quoted(name + ".log");
+    const std::string args[] = {"-c", script};
+    HANDLE process = CreateProcess("/bin/sh", args, {});
+    if (!process) return false;
+    DWORD code = 1;
+    if (WaitForSingleObject(process, 120000) != WAIT_OBJECT_0) {
+        TerminateProcess(process, 1);
+        WaitForSingleObject(process, INFINITE);
+    } else {
+        GetExitCodeProcess(process, &code);
     }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    CloseHandle(process);
+    return code == 0;
 }
 
 std::vector<std::uint8_t> readFile(const std::string& path) {
@@ -103,7 +82,7 @@ class DumpPerPart : public ::testing::TestWithParam<PartCase> {};
 // (one extra pad block) in CRC mode.
 TEST_P(DumpPerPart, RxReceivesTheFlashSpanInSumAndCrcMode) {
     const auto dir = std::filesystem::temp_directory_path() /
-                     ("ombra-remote-dump-" + std::to_string(::getpid()));
+                     ("ombra-remote-dump-" + std::to_string(GetCurrentProcessId()));
     std::filesystem::create_directories(dir);
     struct Run {
         bool crc;
