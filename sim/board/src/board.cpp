@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <poll.h>
@@ -74,12 +74,12 @@ struct Board::Impl {
     }
 
     void loadFlash(const std::string& path) {
+        std::error_code ec;
+        if (!std::filesystem::exists(path, ec) && !ec)
+            return;  // a new file: the chip starts erased
         std::ifstream in(path, std::ios::binary);
-        if (!in) {
-            if (errno == ENOENT)
-                return;  // a new file: the chip starts erased
+        if (!in || std::filesystem::is_directory(path, ec))
             throw std::runtime_error("cannot read flash file: " + path);
-        }
         auto& cells = soc.flash().cells();
         in.read(reinterpret_cast<char*>(cells.data()), static_cast<std::streamsize>(cells.size()));
         if (in.gcount() == static_cast<std::streamsize>(cells.size()) && in.peek() != EOF)

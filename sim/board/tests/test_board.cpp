@@ -303,6 +303,8 @@ TEST(Board, FlashFileLoadsAndSaves) {
 
     std::ofstream(path, std::ios::binary | std::ios::app) << std::string(10, 'x');
     EXPECT_THROW(Board{o}, std::runtime_error);
+    o.flashFile = ::testing::TempDir();  // a folder is no flash file
+    EXPECT_THROW(Board{o}, std::runtime_error);
     BoardOptions unknown = fast();
     unknown.flashModel = "nonesuch";
     EXPECT_THROW(Board{unknown}, std::runtime_error);
