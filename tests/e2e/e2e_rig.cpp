@@ -60,6 +60,27 @@ Registry::~Registry() {
     fs::remove_all(folder_, ec);
 }
 
+void registerSmallAmdProgrammer(const Registry& registry, DWORD capacity) {
+    const fs::path install = fs::path(registry.folder()) / "install";
+    fs::create_directories(install);
+    fs::copy_file(fs::path(runDir()) / "Burnix.so", install / "Burnix.so", fs::copy_options::overwrite_existing);
+    fs::copy(fs::path(runDir()) / "Drivers", install / "Drivers",
+             fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    const fs::path cfg = install / "Drivers" / "AMD" / "AMD.cfg";
+    std::string text;
+    {
+        std::ifstream in(cfg);
+        text.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    const std::string entry = "Capacity=1048576";
+    const auto at = text.find(entry);  // the first part's entry
+    if (at == std::string::npos) throw std::runtime_error("AMD table changed");
+    text.replace(at, entry.size(), "Capacity=" + std::to_string(capacity));
+    std::ofstream(cfg, std::ios::trunc) << text;
+    const std::string command = "\"" + runDir() + "/regsvr\" /s \"" + (install / "Burnix.so").string() + "\"";
+    if (std::system(command.c_str()) != 0) throw std::runtime_error("regsvr failed: " + command);
+}
+
 sim::BoardOptions fastBoard(const std::string& part) {
     sim::BoardOptions o;
     o.flashModel = part;

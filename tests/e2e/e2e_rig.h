@@ -44,6 +44,11 @@ private:
     std::string folder_;
 };
 
+// Registers a copy of the configurable programmer, with its driver tree,
+// whose AMD table gives its first part (AM29LV800BT) `capacity` bytes: whole-
+// device cases without streaming a whole device.
+void registerSmallAmdProgrammer(const Registry& registry, DWORD capacity);
+
 sim::BoardOptions fastBoard(const std::string& part);
 
 // One worker run through the launcher; the records as the front end saw them.

@@ -93,6 +93,33 @@ TEST_F(Failures, ImageLargerThanTheDeviceAnsweredNo) {
     EXPECT_EQ(board.readFlash(0, 16), Bytes(16, 0xFF));
 }
 
+TEST_F(Failures, ImageAroundTheCapacity) {
+    constexpr std::size_t kCapacity = 0x4000;
+    Registry registry;
+    registerSmallAmdProgrammer(registry, kCapacity);
+    sim::Board board(fastBoard("AM29LV800BT"));
+    // Exactly the capacity: burned whole without a question (one would be
+    // answered No).
+    const Bytes exact = pattern(kCapacity, 3);
+    const std::string exactPath = registry.file("exact.bin");
+    writeBytes(exactPath, exact);
+    ::setenv("OMBRA_MESSAGEBOX", "no", 1);
+    const Outcome whole = runJob(job(JobKind::burn, burnixAmd, board.portPath(), exactPath), cancel);
+    EXPECT_EQ(whole.completions(), std::vector<DWORD>{pipe::E_STATUS_SUCCESS}) << ::testing::PrintToString(whole.texts());
+    EXPECT_EQ(board.readFlash(0, kCapacity), exact);
+
+    // One byte more, answered Yes: exactly the capacity is burned.
+    Bytes larger = pattern(kCapacity + 1, 4);
+    const std::string largerPath = registry.file("larger.bin");
+    writeBytes(largerPath, larger);
+    ::setenv("OMBRA_MESSAGEBOX", "yes", 1);
+    const Outcome cut = runJob(job(JobKind::burn, burnixAmd, board.portPath(), largerPath), cancel);
+    EXPECT_EQ(cut.completions(), std::vector<DWORD>{pipe::E_STATUS_SUCCESS}) << ::testing::PrintToString(cut.texts());
+    Bytes expected(larger.begin(), larger.end() - 1);
+    expected.push_back(0xFF);  // the byte past the capacity stays erased
+    EXPECT_EQ(board.readFlash(0, kCapacity + 1), expected);
+}
+
 TEST_F(Failures, DeviceOutsideTheTableHasNoCapacity) {
     Registry registry;
     sim::Board board(fastBoard("SST39LF/VF160"));

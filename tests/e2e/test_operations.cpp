@@ -78,7 +78,17 @@ TEST_P(Operations, IdentifyBurnVerifyAndDump) {
     const Outcome burned = runJob(job(JobKind::burn, board, firstPath), cancel);
     ASSERT_EQ(burned.completions(), std::vector<DWORD>{pipe::E_STATUS_SUCCESS}) << ::testing::PrintToString(burned.texts());
     expectStartedRemote(burned, 0);
+    // Progress climbs to the whole image; the completion is the last record.
+    DWORD done = 0, total = 0;
+    for (const auto& r : burned.records)
+        if (r.kind == ServiceKind::SERVICE_PROGRESS) {
+            EXPECT_GE(r.first, done);
+            done = r.first;
+            total = r.second;
+        }
     EXPECT_GT(burned.progressCount(), 0u);
+    EXPECT_EQ(done, total);
+    EXPECT_EQ(burned.records.back().kind, ServiceKind::SERVICE_COMPLETION);
     EXPECT_TRUE(backInRom(board));
     EXPECT_EQ(firstDifference(board.readFlash(0, kImageSize), first), -1);
     EXPECT_FALSE(burned.hasText("erif"));
