@@ -60,6 +60,8 @@ struct Exec {
         else
             c.bus_.write8(p, v);
     }
+    std::uint8_t* ramBase() const { return c.ram_; }
+    std::uint32_t ramSpan() const { return c.ramSize_; }
     OMBRA_HOT std::uint8_t rdb(std::uint16_t seg, std::uint16_t off) { return rd8(c.physical(seg, off)); }
     OMBRA_HOT void wrb(std::uint16_t seg, std::uint16_t off, std::uint8_t v) { wr8(c.physical(seg, off), v); }
     // Words wrap inside their segment: the high byte of offset 0xFFFF is at 0.

@@ -21,9 +21,16 @@ struct Fast {
     Exec& x;
     Registers& r;
     const std::uint8_t* const code;  // the code segment's 64 KiB
-    std::uint16_t ip = 0;            // committed to r.ip when the instruction ends
+    std::uint16_t ip;                // committed to r.ip when an instruction ends
     std::uint8_t mod = 3, reg = 0, rm = 0;
     std::uint16_t seg = 0, off = 0;
+    std::uint8_t* mem = nullptr;
+    // The address map, copied so that stores into RAM cannot make the
+    // compiler fetch it again.
+    const unsigned segShift = x.c.segmentShift();
+    const std::uint32_t mask = segShift == 8 ? 0xFFFFFFu : 0xFFFFFu;
+    std::uint8_t* const ram = x.ramBase();
+    const std::uint32_t ramSize = x.ramSpan();
 
     OMBRA_HOT std::uint8_t byte() { return code[ip++]; }
     OMBRA_HOT std::uint16_t word()
@@ -33,8 +40,8 @@ struct Fast {
         return v;
     }
 
-    OMBRA_HOT std::uint16_t& r16(unsigned i) { return x.reg16(i); }
-    OMBRA_HOT std::uint8_t& r8(unsigned i) { return reinterpret_cast<std::uint8_t*>(&x.reg16(i & 3))[i >> 2]; }
+    OMBRA_HOT std::uint16_t& r16(unsigned i) { return r.*kReg16[i & 7]; }
+    OMBRA_HOT std::uint8_t& r8(unsigned i) { return reinterpret_cast<std::uint8_t*>(&(r.*kReg16[i & 3]))[i >> 2]; }
 
     OMBRA_HOT void modrm()
     {
@@ -69,6 +76,10 @@ struct Fast {
             o = std::uint16_t(o + word());
         off = o;
         seg = stack ? r.ss : r.ds;
+        // Operands wholly inside mapped RAM (and not wrapping at the
+        // segment's end) are reached through a pointer, once per instruction.
+        const std::uint32_t p = ((std::uint32_t(seg) << segShift) + off) & mask;
+        mem = off != 0xFFFF && p + 1 < ramSize ? ram + p : nullptr;
     }
 
     template <bool W> OMBRA_HOT std::uint16_t get(unsigned i) { return W ? r16(i) : r8(i); }
@@ -83,13 +94,19 @@ struct Fast {
     {
         if (mod == 3)
             return get<W>(rm);
+        if (mem)
+            return W ? std::uint16_t(mem[0] | mem[1] << 8) : mem[0];
         return W ? x.rdw(seg, off) : x.rdb(seg, off);
     }
     template <bool W> OMBRA_HOT void writeE(std::uint16_t v)
     {
-        if (mod == 3)
+        if (mod == 3) {
             set<W>(rm, v);
-        else if (W)
+        } else if (mem) {
+            mem[0] = std::uint8_t(v);
+            if (W)
+                mem[1] = std::uint8_t(v >> 8);
+        } else if (W)
             x.wrw(seg, off, v);
         else
             x.wrb(seg, off, std::uint8_t(v));
@@ -174,19 +191,17 @@ struct Fast {
     // Port access ends the instruction with IP committed first: a device
     // may raise an interrupt from its callback, which moves CS:IP, and the
     // fast run must then stop and let the caller look again.
-    bool stop = false;
-    template <class F> OMBRA_HOT bool io(F&& access)
+    template <class F> OMBRA_HOT int io(F&& access)
     {
         r.ip = ip;
         const std::uint16_t cs = r.cs;
         access();
-        stop = r.ip != ip || r.cs != cs || (r.flags & TF) || x.c.halted();
-        return true;
+        return r.ip != ip || r.cs != cs ? 2 : 1;
     }
 
-    // Runs one instruction; false (with nothing changed) when it is not one
-    // of the fast path's.
-    OMBRA_HOT bool step();
+    // Runs one instruction: 0 (with nothing changed) when it is not one of
+    // the fast path's, 1 when it ran, 2 when it ran and the run must end.
+    OMBRA_HOT int step();
 };
 
 #define OMBRA_ALU_CASES(base, O)                  \
@@ -197,9 +212,8 @@ struct Fast {
     case base + 4: alu<O, 4>(); break;            \
     case base + 5: alu<O, 5>(); break;
 
-OMBRA_HOT bool Fast::step()
+OMBRA_HOT int Fast::step()
 {
-    ip = r.ip;
     const std::uint8_t op = byte();
     switch (op) {
     OMBRA_ALU_CASES(0x00, Op::add)
@@ -256,7 +270,7 @@ OMBRA_HOT bool Fast::step()
     case 0x8D:
         modrm();
         if (mod == 3)
-            return false;  // undefined register form: the general path's
+            return 0;  // undefined register form: the general path's
         r16(reg) = off;
         break;
     case 0x90: break;
@@ -288,7 +302,7 @@ OMBRA_HOT bool Fast::step()
     case 0xC7:
         modrm();
         if (reg != 0)
-            return false;  // undefined forms differ between the models
+            return 0;  // undefined forms differ between the models
         if (op == 0xC6)
             writeE<false>(byte());
         else
@@ -297,7 +311,7 @@ OMBRA_HOT bool Fast::step()
     case 0xD0: case 0xD1: case 0xD2: case 0xD3: {
         modrm();
         if (reg == 6)
-            return false;  // differs between the models
+            return 0;  // differs between the models
         unsigned count = 1;
         if (op >= 0xD2) {
             count = r.cx & 0xFF;
@@ -348,7 +362,7 @@ OMBRA_HOT bool Fast::step()
     case 0xFE:
         modrm();
         if (reg > 1)
-            return false;
+            return 0;
         writeE<false>(incdec(reg, readE<false>(), false, r.flags));
         break;
     case 0xFF:
@@ -367,14 +381,14 @@ OMBRA_HOT bool Fast::step()
             x.wrw(r.ss, r.sp, readE<true>());
             break;
         }
-        default: return false;
+        default: return 0;
         }
         break;
     default:
-        return false;
+        return 0;
     }
     r.ip = ip;
-    return true;
+    return 1;
 }
 
 #undef OMBRA_ALU_CASES
@@ -383,11 +397,14 @@ OMBRA_HOT bool Fast::step()
 
 std::uint64_t Exec::runFast(const std::uint8_t* code, std::uint64_t n)
 {
-    Fast f{*this, r, code};
+    // IP stays in the local between instructions: nothing else moves it
+    // while the fast path runs, except a device callback, which io() sees.
+    Fast f{*this, r, code, r.ip};
     std::uint64_t k = 0;
-    while (k < n && f.step()) {
-        ++k;
-        if (f.stop)
+    while (k < n) {
+        const int ran = f.step();
+        k += ran != 0;
+        if (ran != 1)
             break;
     }
     return k;

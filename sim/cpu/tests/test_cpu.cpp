@@ -3,6 +3,8 @@
 // resumption, the RAM fast path, trace and disassembly.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -390,6 +392,82 @@ TEST(CpuMemory, MappedRamBehavesLikeTheBusAcrossItsEdge)
     EXPECT_EQ(viaBus, runIt(true));
     EXPECT_EQ(viaBus[0], 0xD000);
     EXPECT_EQ(viaBus[1], 0xBEF0);
+}
+
+TEST(CpuMemory, MappedRamRunsLikeTheBusAcrossSlicesAndTraps)
+{
+    // Loop, call, stack, shift and memory work, then TF set by POPF: the
+    // direct path for code in RAM must leave the same state as the bus
+    // path, whether run at once or a few instructions at a time.
+    auto runIt = [](bool mapped, std::uint64_t slice) {
+        Machine m = at();
+        if (mapped)
+            m.cpu.mapRam(m.bus.mem.data(), std::uint32_t(m.bus.mem.size()));
+        Registers& r = m.cpu.regs();
+        r.bx = 0x10;
+        m.code({0xB9, 0x05, 0x00,        // mov cx, 5
+                0x88, 0xC8,              // top: mov al, cl
+                0xD0, 0xE0,              // shl al, 1
+                0x00, 0x00,              // add [bx+si], al
+                0x51,                    // push cx
+                0xE8, 0x13, 0x00,        // call sub
+                0x59,                    // pop cx
+                0xE2, 0xF3,              // loop top
+                0x9C, 0x58,              // pushf ; pop ax
+                0x0D, 0x00, 0x01,        // or ax, 0x100
+                0x50, 0x9D,              // push ax ; popf
+                0x42, 0xF4});            // inc dx (traps after it) ; hlt
+        r.ip = kStart + 0x20;
+        m.code({0x92, 0x83, 0xD2, 0x03, 0xC3});  // sub: xchg ax, dx ; adc dx, 3 ; ret
+        r.ip = kStart;
+        std::uint64_t ran = 0;
+        for (int i = 0; i < 1000 && !m.cpu.halted(); ++i)
+            ran += m.cpu.run(slice);
+        EXPECT_TRUE(m.trapped(1));
+        EXPECT_EQ(m.stackWord(0), kStart + 0x18) << "trap after INC DX";
+        return std::vector<std::uint64_t>{ran, m.cpu.instructions(), r.ax, r.cx, r.dx, r.sp, r.flags,
+                                          m.bus.mem.at(m.cpu.physical(r.ds, 0x10))};
+    };
+    const auto viaBus = runIt(false, 1000);
+    EXPECT_EQ(viaBus, runIt(true, 1000));
+    EXPECT_EQ(viaBus, runIt(true, 3));
+    EXPECT_EQ(viaBus[7], 2u * (5 + 4 + 3 + 2 + 1));
+}
+
+TEST(CpuControl, InterruptRaisedByAPortWriteIsTakenAfterIt)
+{
+    // A device that raises an interrupt from its port callback, with the
+    // code in mapped RAM: the handler runs and returns after the OUT.
+    struct IrqBus final : Bus {
+        std::vector<std::uint8_t> mem = std::vector<std::uint8_t>(1u << 20, 0);
+        Cpu* cpu = nullptr;
+        std::uint8_t read8(std::uint32_t p) override { return mem.at(p); }
+        void write8(std::uint32_t p, std::uint8_t v) override { mem.at(p) = v; }
+        std::uint8_t in8(std::uint16_t) override { return 0; }
+        void out8(std::uint16_t port, std::uint8_t) override
+        {
+            if (port == 0x80)
+                cpu->interrupt(0x40);
+        }
+    } bus;
+    Cpu cpu(bus, Model::i80186, 4);
+    bus.cpu = &cpu;
+    cpu.mapRam(bus.mem.data(), std::uint32_t(bus.mem.size()));
+    cpu.reset(0x0100, 0x20);
+    cpu.regs().ss = 0x0200;
+    cpu.regs().sp = 0x0100;
+    cpu.regs().flags |= IF;
+    bus.mem[0x40 * 4] = 0x60;
+    bus.mem[0x40 * 4 + 3] = 0x01;  // vector 0x40 -> 0100:0060
+    const std::uint8_t main[] = {0xB0, 0x01, 0xE6, 0x80, 0x43, 0xF4};  // mov al,1 ; out 0x80,al ; inc bx ; hlt
+    const std::uint8_t handler[] = {0x41, 0xCF};                        // inc cx ; iret
+    std::copy(std::begin(main), std::end(main), bus.mem.begin() + 0x1020);
+    std::copy(std::begin(handler), std::end(handler), bus.mem.begin() + 0x1060);
+    cpu.run(100);
+    EXPECT_TRUE(cpu.halted());
+    EXPECT_EQ(cpu.regs().cx, 1) << "the handler ran";
+    EXPECT_EQ(cpu.regs().bx, 1) << "and returned after the OUT";
+    EXPECT_EQ(cpu.regs().ip, 0x26);
 }
 
 TEST(CpuMemory, WordsBeyondRamTakeOneBusCycleUnlessTheyWrap)
