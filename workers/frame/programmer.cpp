@@ -3,12 +3,39 @@
 #include <cstdio>
 #include <string>
 
+#include "ombra/chipfamily/chipfamily.h"
 #include "ombra/platform/com.h"
 #include "ombra/platform/file.h"
 #include "ombra/platform/messagebox.h"
 #include "ombra/workers/worker_proc.h"
 
 namespace ombra::workers {
+
+namespace {
+
+template <class Info, class Call>
+bool onInformation(IUnknown* face, Call call, HRESULT& result) {
+    Info* info = nullptr;
+    if (FAILED(face->QueryInterface(IID_IBurnixInformation, reinterpret_cast<void**>(&info))) || info == nullptr)
+        return false;
+    result = call(info);
+    info->Release();
+    return true;
+}
+
+}  // namespace
+
+bool enumSupportedDevice(IUnknown* face, bool earlier, DWORD index, DeviceInfo** info, HRESULT& result) {
+    auto call = [&](auto* i) { return i->EnumSupportedDevices(index, info); };
+    return earlier ? onInformation<ombra::chipfamily::IBurnixInformation>(face, call, result)
+                   : onInformation<IBurnixInformation>(face, call, result);
+}
+
+bool programmerName(IUnknown* face, bool earlier, char** name, HRESULT& result) {
+    auto call = [&](auto* i) { return i->GetProgrammerName(name); };
+    return earlier ? onInformation<ombra::chipfamily::IBurnixInformation>(face, call, result)
+                   : onInformation<IBurnixInformation>(face, call, result);
+}
 
 void freeDeviceInfo(DeviceInfo* info) {
     if (info == nullptr) return;
@@ -97,16 +124,13 @@ RunResult WorkerProc::failWithStatus(IUnknown* face, const char* trace) {
 
 bool WorkerProc::spanLength(IUnknown* face, DWORD fileSize, bool trace, DWORD& length) {
     if (trace) TraceText("Querying for IBurnixInformation instance");
-    // Only the slots both information faces share are called here.
-    IBurnixInformation* info = nullptr;
-    if (FAILED(face->QueryInterface(IID_IBurnixInformation, reinterpret_cast<void**>(&info))) || info == nullptr) {
+    DeviceInfo* device = nullptr;
+    HRESULT hr = E_FAIL;
+    if (!enumSupportedDevice(face, m_earlierGeneration, static_cast<WORD>(m_params.deviceNumber), &device, hr)) {
         if (trace) TraceText("failed to get IBurnixInformation interface pointer");
         return false;
     }
     if (trace) TraceText("calling pIBurnixInformation->EnumSupportedDevices()");
-    DeviceInfo* device = nullptr;
-    const HRESULT hr = info->EnumSupportedDevices(static_cast<WORD>(m_params.deviceNumber), &device);
-    info->Release();
     if (hr != S_OK || device == nullptr) {
         // Without a record there is no capacity to hold the image against.
         freeDeviceInfo(device);

@@ -21,16 +21,13 @@ RunResult Wexom::Run() {
     if (m_earlierGeneration) {
         // The block's name is informative only: the component names itself.
         TraceText("querying programmer name");
-        IBurnixInformation* info = nullptr;
-        if (SUCCEEDED(face->QueryInterface(IID_IBurnixInformation, reinterpret_cast<void**>(&info))) && info != nullptr) {
-            char* name = nullptr;
-            if (SUCCEEDED(info->GetProgrammerName(&name)) && name != nullptr) {
-                TraceFormat("Programmer name = %s", name);
-                SendTextF("Wexom: loading programmer \"%s\"", name);
-            }
-            CoTaskMemFree(name);
-            info->Release();
+        char* name = nullptr;
+        HRESULT hr = E_FAIL;
+        if (programmerName(face, true, &name, hr) && SUCCEEDED(hr) && name != nullptr) {
+            TraceFormat("Programmer name = %s", name);
+            SendTextF("Wexom: loading programmer \"%s\"", name);
         }
+        CoTaskMemFree(name);
     } else {
         TraceFormat("Programmer name = %s", m_params.programmerName.c_str());
         SendTextF("Wexom: loading programmer \"%s\"", m_params.programmerName.c_str());

@@ -11,6 +11,11 @@ namespace ombra::workers {
 // The size of an existing file (its low 32 bits); false when it cannot be opened.
 bool imageFileSize(const std::string& path, DWORD& size);
 
+// Calls on the information face, which the chip-family programmers lay out
+// differently (`earlier`); false when the programmer has no such face.
+bool enumSupportedDevice(IUnknown* face, bool earlier, DWORD index, DeviceInfo** info, HRESULT& result);
+bool programmerName(IUnknown* face, bool earlier, char** name, HRESULT& result);
+
 // Frees a device record and its texts; takes null.
 void freeDeviceInfo(DeviceInfo* info);
 
