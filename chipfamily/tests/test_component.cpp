@@ -90,7 +90,7 @@ public:
 };
 const auto* const g_registry = ::testing::AddGlobalTestEnvironment(new RegistryEnvironment);
 
-class FamilyTest : public ::testing::TestWithParam<FamilyCase> {
+class ChipFamilyComponent : public ::testing::TestWithParam<FamilyCase> {
 protected:
 
     template <class T>
@@ -159,7 +159,7 @@ bool classesRootHas(const std::string& key) {
 
 }  // namespace
 
-TEST_P(FamilyTest, FacesAndIdentityWithoutInitialization) {
+TEST_P(ChipFamilyComponent, FacesAndIdentityWithoutInitialization) {
     auto* burn = create<IBurnixBurn>(IID_IBurnixBurn);
     auto* unknown = query<IUnknown>(burn, IID_IUnknown);
     auto* burnix = query<IBurnix>(burn, IID_IBurnix);
@@ -182,7 +182,7 @@ TEST_P(FamilyTest, FacesAndIdentityWithoutInitialization) {
     EXPECT_EQ(server(GetParam().module).canUnloadNow(), S_OK);
 }
 
-TEST_P(FamilyTest, InformationSlotsInOrder) {
+TEST_P(ChipFamilyComponent, InformationSlotsInOrder) {
     const FamilyCase& c = GetParam();
     auto* info = create<ombra::chipfamily::IBurnixInformation>(IID_IBurnixInformation);
     void* self = info;
@@ -230,7 +230,7 @@ TEST_P(FamilyTest, InformationSlotsInOrder) {
     EXPECT_EQ(v.Release(self), 0u);
 }
 
-TEST_P(FamilyTest, BootCodesAreTheBuiltInPrograms) {
+TEST_P(ChipFamilyComponent, BootCodesAreTheBuiltInPrograms) {
     const FamilyCase& c = GetParam();
     auto* burn = create<IBurnixBurn>(IID_IBurnixBurn);
     auto* dump = query<IBurnixDump>(burn, IID_IBurnixDump);
@@ -261,7 +261,7 @@ TEST_P(FamilyTest, BootCodesAreTheBuiltInPrograms) {
     burn->Release();
 }
 
-TEST_P(FamilyTest, RegistrationListsTheProgrammerOnce) {
+TEST_P(ChipFamilyComponent, RegistrationListsTheProgrammerOnce) {
     const FamilyCase& c = GetParam();
     const Server& s = server(c.module);
     char clsid[CLSID_STRING_SIZE];
@@ -288,16 +288,16 @@ TEST_P(FamilyTest, RegistrationListsTheProgrammerOnce) {
     EXPECT_EQ(listed, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Families, FamilyTest, ::testing::ValuesIn(kCases),
+INSTANTIATE_TEST_SUITE_P(Families, ChipFamilyComponent, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(ChipFamilies, EachServesOnlyItsOwnClass) {
+TEST(ChipFamilyServer, EachServesOnlyItsOwnClass) {
     void* none = nullptr;
     EXPECT_EQ(server("Cobalt.so").getClassObject(CLSID_Nickel, IID_IClassFactory, &none), CLASS_E_CLASSNOTAVAILABLE);
     EXPECT_EQ(server("Copper.so").getClassObject(CLSID_Burnix, IID_IClassFactory, &none), CLASS_E_CLASSNOTAVAILABLE);
 }
 
-TEST(ChipFamilies, SelectionAndEnumerationLimitsDifferPerFamily) {
+TEST(ChipFamilyServer, SelectionAndEnumerationLimitsDifferPerFamily) {
     auto make = [](const char* module, const CLSID& clsid) {
         IClassFactory* factory = nullptr;
         server(module).getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
