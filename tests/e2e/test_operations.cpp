@@ -120,6 +120,10 @@ TEST_P(Operations, IdentifyBurnVerifyAndDump) {
     ASSERT_FALSE(statusCodes(failed).empty());
     EXPECT_EQ(statusCodes(failed).back(), pipe::E_STATUS_FAILURE);
 
+    // The programmer resets the board after a comparison; the next upload
+    // needs its ROM.
+    EXPECT_TRUE(backInRom(board));
+
     // Dump: the file holds the flash span.
     Job dump = job(JobKind::dump, board, registry.file("dump.bin"));
     dump.start = 0x400;
