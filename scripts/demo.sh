@@ -11,6 +11,9 @@ cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 BUILD=${OMBRA_DEMO_BUILD:-$ROOT/build/demo}
 RUN=$BUILD/run
+# OMBRA_DEMO_RUN: an existing run folder to use as it is (the test suite's).
+PREBUILT=${OMBRA_DEMO_RUN:-}
+[ -n "$PREBUILT" ] && RUN=$PREBUILT
 
 IMAGE="" BAUD=115200 PROGRAMMER=SST FLASH=SST39LF/VF160
 while [ $# -gt 0 ]; do
@@ -23,24 +26,26 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev nasm zlib1g-dev libserialport-dev)
-missing=()
-for p in "${PACKAGES[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
-fi
+if [ -z "$PREBUILT" ]; then
+  PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev nasm zlib1g-dev libserialport-dev)
+  missing=()
+  for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
+  fi
 
-TARGETS=(selkan-sim regsvr SelkanBoot Burnix Cobalt Nickel Copper Wexom Tordel Quasp Lunet ombra-cli ombra_remote_programs)
-if [ ! -f "$BUILD/build.ninja" ]; then
-  cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOMBRA_TESTS=OFF \
-    -DOMBRA_DIRS="platform;common;tools;sim;remote;selkanboot;burnix;chipfamily;workers" >/dev/null
+  TARGETS=(selkan-sim regsvr SelkanBoot Burnix Cobalt Nickel Copper Wexom Tordel Quasp Lunet ombra-cli ombra_remote_programs)
+  if [ ! -f "$BUILD/build.ninja" ]; then
+    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOMBRA_TESTS=OFF \
+      -DOMBRA_DIRS="platform;common;tools;sim;remote;selkanboot;burnix;chipfamily;workers" >/dev/null
+  fi
+  ninja -C "$BUILD" -j "${OMBRA_JOBS:-2}" "${TARGETS[@]}" >/dev/null
 fi
-ninja -C "$BUILD" -j "${OMBRA_JOBS:-2}" "${TARGETS[@]}" >/dev/null
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/ombra-demo.XXXXXX")
 SIM_PID=""
