@@ -99,15 +99,35 @@ IUnknown* WorkerProc::prepareProgrammer(REFIID operation, const Preparation& how
     return static_cast<IUnknown*>(face);
 }
 
-RunResult WorkerProc::afterFailedUpload(IUnknown* face, bool traceFailure, const char* cancelTrace) {
-    if (traceFailure) TraceText("uploadRemote failed");
+bool WorkerProc::startRemoteCode(IUnknown* face, const RemoteCodeStep& step, BootCodeGetter getCode,
+                                 RunResult& result) {
+    TraceText(step.requestTrace);
+    BYTE* code = nullptr;
+    DWORD address = 0;
+    WORD size = 0;
+    if (FAILED(getCode(face, &code, &address, &size))) {
+        TraceText(step.failedTrace);
+        CoTaskMemFree(code);
+        face->Release();
+        result = FAILURE;
+        return false;
+    }
+    TraceText("calling uploadRemote");
+    const BOOL running = uploadRemote(code, address, size);
+    CoTaskMemFree(code);
+    if (running)
+        return true;
+
+    if (step.tracesUploadFailure)
+        TraceText("uploadRemote failed");
     face->Release();
     TraceText("released pIBurnix");
+    result = FAILURE;
     if (cancelSignalled()) {
-        TraceText(cancelTrace);
-        return CANCELLED;
+        TraceText(step.cancelTrace);
+        result = CANCELLED;
     }
-    return FAILURE;
+    return false;
 }
 
 RunResult WorkerProc::endOperation(IUnknown* face) {

@@ -10,6 +10,8 @@ namespace {
 
 constexpr Preparation kPreparation{"Failed to create programmer instance", true, false,
                                                "failed to initialize remote codes"};
+constexpr RemoteCodeStep kRemoteCode{"Getting dump boot code", "failed to get dump boot code", true,
+                                     "Detected that the cancel flag is raised"};
 
 }  // namespace
 
@@ -20,20 +22,14 @@ RunResult Lunet::Run() {
     if (face == nullptr) return FAILURE;
     auto* dump = as<IBurnixDump>(face);
 
-    TraceText("Getting dump boot code");
-    BYTE* code = nullptr;
-    DWORD address = 0;
-    WORD size = 0;
-    if (FAILED(dump->GetDumpBootCode(&code, &address, &size))) {
-        TraceText("failed to get dump boot code");
-        CoTaskMemFree(code);
-        face->Release();
-        return FAILURE;
-    }
-    TraceText("calling uploadRemote");
-    const BOOL running = uploadRemote(code, address, size);
-    CoTaskMemFree(code);
-    if (!running) return afterFailedUpload(face, true, "Detected that the cancel flag is raised");
+    RunResult result = FAILURE;
+    if (!startRemoteCode(
+            face, kRemoteCode,
+            [](IUnknown* f, BYTE** code, DWORD* address, WORD* size) {
+                return as<IBurnixDump>(f)->GetDumpBootCode(code, address, size);
+            },
+            result))
+        return result;
 
     TraceFormat("setting dump target %s", m_params.path.c_str());
     if (FAILED(dump->SetDumpTarget(m_params.path.c_str()))) {

@@ -9,6 +9,8 @@ namespace {
 
 constexpr Preparation kPreparation{"Failed to create programmer instance", false, false,
                                                "failed to set initialize remote codes"};
+constexpr RemoteCodeStep kRemoteCode{"Getting verify boot code", "failed to get verify boot code",
+                                     true, "cancel flag is raised"};
 
 }  // namespace
 
@@ -19,20 +21,14 @@ RunResult Quasp::Run() {
     if (face == nullptr) return FAILURE;
     auto* verify = as<IBurnixVerify>(face);
 
-    TraceText("Getting verify boot code");
-    BYTE* code = nullptr;
-    DWORD address = 0;
-    WORD size = 0;
-    if (FAILED(verify->GetVerifyBootCode(&code, &address, &size))) {
-        TraceText("failed to get verify boot code");
-        CoTaskMemFree(code);
-        face->Release();
-        return FAILURE;
-    }
-    TraceText("calling uploadRemote");
-    const BOOL running = uploadRemote(code, address, size);
-    CoTaskMemFree(code);
-    if (!running) return afterFailedUpload(face, true, "cancel flag is raised");
+    RunResult result = FAILURE;
+    if (!startRemoteCode(
+            face, kRemoteCode,
+            [](IUnknown* f, BYTE** code, DWORD* address, WORD* size) {
+                return as<IBurnixVerify>(f)->GetVerifyBootCode(code, address, size);
+            },
+            result))
+        return result;
 
     TraceFormat("setting verify source %s", m_params.path.c_str());
     if (FAILED(verify->SetVerifySource(m_params.path.c_str()))) {

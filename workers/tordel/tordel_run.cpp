@@ -9,6 +9,8 @@ namespace {
 
 constexpr Preparation kPreparation{"Failed to create programmer instance", true, true,
                                                "failed to set initialize remote codes"};
+constexpr RemoteCodeStep kRemoteCode{"Getting burning boot code", "failed to get burning boot code",
+                                     true, "cancel flag is raised"};
 
 }  // namespace
 
@@ -19,20 +21,14 @@ RunResult Tordel::Run() {
     if (face == nullptr) return FAILURE;
     auto* burn = as<IBurnixBurn>(face);
 
-    TraceText("Getting burning boot code");
-    BYTE* code = nullptr;
-    DWORD address = 0;
-    WORD size = 0;
-    if (FAILED(burn->GetBurningBootCode(&code, &address, &size))) {
-        TraceText("failed to get burning boot code");
-        CoTaskMemFree(code);
-        face->Release();
-        return FAILURE;
-    }
-    TraceText("calling uploadRemote");
-    const BOOL running = uploadRemote(code, address, size);
-    CoTaskMemFree(code);
-    if (!running) return afterFailedUpload(face, true, "cancel flag is raised");
+    RunResult result = FAILURE;
+    if (!startRemoteCode(
+            face, kRemoteCode,
+            [](IUnknown* f, BYTE** code, DWORD* address, WORD* size) {
+                return as<IBurnixBurn>(f)->GetBurningBootCode(code, address, size);
+            },
+            result))
+        return result;
 
     TraceFormat("setting burn source %s", m_params.path.c_str());
     if (FAILED(burn->SetBurnSource(m_params.path.c_str()))) {

@@ -8,6 +8,9 @@ namespace ombra::workers {
 namespace {
 
 constexpr Preparation kPreparation{nullptr, false, true, "failed to set initialize remote codes"};
+constexpr RemoteCodeStep kRemoteCode{"requesting boot code",
+                                     "failed to get identification boot code", false,
+                                     "Detected that the cancel flag is raised"};
 
 }  // namespace
 
@@ -33,20 +36,14 @@ RunResult Wexom::Run() {
         SendTextF("Wexom: loading programmer \"%s\"", m_params.programmerName.c_str());
     }
 
-    TraceText("requesting boot code");
-    BYTE* code = nullptr;
-    DWORD address = 0;
-    WORD size = 0;
-    if (FAILED(burnix->GetIdentificationBootCode(&code, &address, &size))) {
-        TraceText("failed to get identification boot code");
-        CoTaskMemFree(code);
-        face->Release();
-        return FAILURE;
-    }
-    TraceText("calling uploadRemote");
-    const BOOL running = uploadRemote(code, address, size);
-    CoTaskMemFree(code);
-    if (!running) return afterFailedUpload(face, false, "Detected that the cancel flag is raised");
+    RunResult result = FAILURE;
+    if (!startRemoteCode(
+            face, kRemoteCode,
+            [](IUnknown* f, BYTE** code, DWORD* address, WORD* size) {
+                return asBurnix(f)->GetIdentificationBootCode(code, address, size);
+            },
+            result))
+        return result;
 
     TraceText("setting callback pipe");
     if (FAILED(burnix->SetCallbackPipe(m_hOutputPipe))) return failWithStatus(face);

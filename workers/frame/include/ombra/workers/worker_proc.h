@@ -40,6 +40,16 @@ struct WorkerTraits {
     bool traceShutdown;           // the traces of the terminate wait and the exit
 };
 
+// How a worker fetches and starts its remote code: its trace lines and the
+// programmer call that hands the code out.
+struct RemoteCodeStep {
+    const char* requestTrace; // before the call
+    const char* failedTrace;  // when the call fails
+    bool tracesUploadFailure; // "uploadRemote failed" when the upload fails
+    const char* cancelTrace;  // when the failed upload was a cancel
+};
+using BootCodeGetter = HRESULT (*)(IUnknown* face, BYTE** code, DWORD* address, WORD* size);
+
 class WorkerProc {
 public:
     WorkerProc(const WorkerProc&) = delete;
@@ -81,9 +91,12 @@ protected:
     // here (nothing sent but the remote-codes text). A programmer without the
     // initialisation face is created for `operation` directly.
     IUnknown* prepareProgrammer(REFIID operation, const Preparation& how);
-    // After a failed uploadRemote: releases the face; CANCELLED when the
-    // cancel event is set, FAILURE otherwise.
-    RunResult afterFailedUpload(IUnknown* face, bool traceFailure, const char* cancelTrace);
+    // Fetches the operation's remote code through `getCode`, starts it on the
+    // board and frees it. True when it runs; otherwise the face is released
+    // and `result` holds what Run gives back (CANCELLED when the cancel event
+    // is set, FAILURE otherwise).
+    bool startRemoteCode(IUnknown* face, const RemoteCodeStep& step, BootCodeGetter getCode,
+                         RunResult& result);
     // Releases the face; CANCELLED when the cancel event is set, FAILURE otherwise.
     RunResult endOperation(IUnknown* face);
     // Releases the face after sending a FAILURE status record.
