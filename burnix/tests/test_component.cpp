@@ -10,6 +10,7 @@
 #include "ombra/burnix/interfaces.h"
 #include "ombra/platform/com.h"
 #include "ombra/platform/module.h"
+#include "ombra/platform/process.h"
 
 namespace fs = std::filesystem;
 
@@ -30,7 +31,7 @@ void writeFile(const fs::path& p, const std::string& text) {
 class ComponentTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        dir_ = fs::temp_directory_path() / ("burnix_component_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+        dir_ = fs::temp_directory_path() / ("burnix_component_" + std::to_string(GetCurrentProcessId()) +
                                             "_" + std::to_string(reinterpret_cast<std::uintptr_t>(&dir_) & 0xFFFF));
         fs::remove_all(dir_);
         fs::create_directories(dir_ / "registry");

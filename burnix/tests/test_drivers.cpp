@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "ombra/platform/process.h"
 #include "ombra/burnix/drivers.h"
 #include "ombra/burnix/ini.h"
 
@@ -112,7 +113,7 @@ TEST(Drivers, WorkerNamesAndPaths) {
 }
 
 TEST(Drivers, RemoteCodeSizes) {
-    const auto dir = std::filesystem::temp_directory_path() / ("burnix_code_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+    const auto dir = std::filesystem::temp_directory_path() / ("burnix_code_" + std::to_string(GetCurrentProcessId()));
     std::filesystem::create_directories(dir);
     const auto write = [&](const char* name, std::size_t n) {
         std::ofstream(dir / name, std::ios::binary) << std::string(n, '\x90');

@@ -1,5 +1,6 @@
 #include "ombra/platform/com.h"
 #include "ombra/platform/module.h"
+#include "ombra/platform/process.h"
 #include "ombra/platform/registry.h"
 
 #include "reg_tool.h"
@@ -32,7 +33,8 @@ protected:
         regsvr_ = OMBRA_REGSVR_PATH;
         std::string self = ombra::platform::modulePathOf(reinterpret_cast<const void*>(&readText));
         component_ = fs::path(self).parent_path() / kTestComponentFile;
-        dir_ = fs::temp_directory_path() / ("ombra-tools-" + std::to_string(std::rand()) + "-" +
+        // Test cases run as parallel processes: the folder carries the process id.
+        dir_ = fs::temp_directory_path() / ("ombra-tools-" + std::to_string(GetCurrentProcessId()) + "-" +
                                             std::to_string(reinterpret_cast<std::uintptr_t>(this)));
         fs::create_directories(dir_);
         ::setenv("OMBRA_REGISTRY_DIR", (dir_ / "registry").c_str(), 1);
