@@ -12,6 +12,7 @@
 #include "ombra/platform/process.h"
 #include "ombra/platform/thread.h"
 #include "ombra/selkanboot/iselkanboot.h"
+#include "ombra/testsupport/board_line.h"
 
 namespace fs = std::filesystem;
 
@@ -22,22 +23,6 @@ const Family kFamilies[3] = {{"SST", "SST39LF/VF160", 0}, {"Intel", "28F800B3T",
 namespace {
 
 std::string g_scratch;
-
-DCB testDcb(DWORD baud) {
-    DCB dcb;
-    dcb.BaudRate = baud;
-    dcb.ByteSize = 8;
-    dcb.setFlag(DCB::kBinary, true);
-    dcb.setDtrControl(DTR_CONTROL_ENABLE);
-    dcb.setRtsControl(RTS_CONTROL_ENABLE);
-    dcb.XonChar = 0x11;
-    dcb.XoffChar = 0x13;
-    return dcb;
-}
-
-std::vector<std::uint8_t> cbusTable() {
-    return {0xFF, 0xA2, 0x3F, 0xFE, 0xFF, 0xA8, 0xA0, 0xBC, 0xFF, 0xA4, 0x00, 0x07, 0x0A, 0x08, 0x00, 0x04, 0xFF, 0xFF};
-}
 
 LONG bootCallback(BootMessage*, void*) { return 0; }
 
@@ -175,9 +160,9 @@ void Rig::boot(const BYTE* code, WORD length, DWORD address) {
     ISelkanBoot* boot = nullptr;
     if (CoCreateInstance(bootClsid, nullptr, CLSCTX_INPROC_SERVER, IID_ISelkanBoot, reinterpret_cast<void**>(&boot)) != S_OK)
         throw std::runtime_error("SelkanBoot not creatable");
-    const DCB dcb = testDcb(baud_);
+    const DCB dcb = testsupport::boardLineDcb(baud_);
     const COMMTIMEOUTS timeouts{};
-    const auto table = cbusTable();
+    const auto table = testsupport::defaultCBusTable();
     boot->SetCommDeviceName(board_->portPath().c_str());
     boot->SetDCB(&dcb);
     boot->SetCommTimeouts(&timeouts);
@@ -201,7 +186,7 @@ void Rig::boot(const BYTE* code, WORD length, DWORD address) {
 }
 
 void Rig::configure(IBurnix* burnix, HANDLE pipe) {
-    const DCB dcb = testDcb(baud_);
+    const DCB dcb = testsupport::boardLineDcb(baud_);
     const COMMTIMEOUTS timeouts{};
     burnix->SetCallbackPipe(pipe);
     burnix->SetCommSettings(board_->portPath().c_str(), &dcb, &timeouts);

@@ -1,4 +1,5 @@
 #include "boot_client.h"
+#include "ombra/testsupport/board_line.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -70,8 +71,7 @@ std::string readTrace()
 
 std::vector<std::uint8_t> defaultCBusTable()
 {
-    return {0xFF, 0xA2, 0x3F, 0xFE, 0xFF, 0xA8, 0xA0, 0xBC, 0xFF, 0xA4,
-            0x00, 0x07, 0x0A, 0x08, 0x00, 0x04, 0xFF, 0xFF};
+    return testsupport::defaultCBusTable();
 }
 
 std::vector<std::uint8_t> testImage(std::size_t size)
@@ -105,14 +105,7 @@ BootClient::~BootClient()
 
 void BootClient::prepare(const std::string& port, DWORD baud, const std::vector<std::uint8_t>& image)
 {
-    DCB dcb;
-    dcb.BaudRate = baud;
-    dcb.ByteSize = 8;
-    dcb.setFlag(DCB::kBinary, true);
-    dcb.setDtrControl(DTR_CONTROL_ENABLE);
-    dcb.setRtsControl(RTS_CONTROL_ENABLE);
-    dcb.XonChar = 0x11;
-    dcb.XoffChar = 0x13;
+    DCB dcb = testsupport::boardLineDcb(baud);
     COMMTIMEOUTS timeouts {};
     std::vector<std::uint8_t> table = defaultCBusTable();
     boot->SetCommDeviceName(port.c_str());

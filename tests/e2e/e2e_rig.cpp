@@ -16,6 +16,7 @@
 #include "ombra/platform/thread.h"
 #include "ombra/platform/unique_mutex.h"
 #include "ombra/chipfamily/chipfamily.h"
+#include "ombra/testsupport/board_line.h"
 
 namespace fs = std::filesystem;
 
@@ -117,22 +118,6 @@ bool Outcome::hasText(const std::string& needle) const {
 
 namespace {
 
-DCB lineDcb(DWORD baud) {
-    DCB dcb;
-    dcb.BaudRate = baud;
-    dcb.ByteSize = 8;
-    dcb.setFlag(DCB::kBinary, true);
-    dcb.setDtrControl(DTR_CONTROL_ENABLE);
-    dcb.setRtsControl(RTS_CONTROL_ENABLE);
-    dcb.XonChar = 0x11;
-    dcb.XoffChar = 0x13;
-    return dcb;
-}
-
-// The table the default C-bus file gives: chip selects for RAM and flash.
-std::vector<std::uint8_t> cbusTable() {
-    return {0xFF, 0xA2, 0x3F, 0xFE, 0xFF, 0xA8, 0xA0, 0xBC, 0xFF, 0xA4, 0x00, 0x07, 0x0A, 0x08, 0x00, 0x04, 0xFF, 0xFF};
-}
 
 }  // namespace
 
@@ -152,9 +137,9 @@ launcher::WorkerJob workerJob(const Job& job, HANDLE cancelEvent) {
     b.programmerName = job.programmer->name;
     b.deviceNumber = job.device != 0xFFFFFFFF ? job.device : job.programmer->device;
     b.commDeviceName = job.port;
-    b.dcb = lineDcb(job.baud);
+    b.dcb = testsupport::boardLineDcb(job.baud);
     b.timeouts = COMMTIMEOUTS{};
-    b.cbusTable = cbusTable();
+    b.cbusTable = testsupport::defaultCBusTable();
     b.baudRate = job.baud;
     b.path = job.path;
     b.start = job.start;
