@@ -12,6 +12,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ombra/platform/types.h"
 
@@ -144,6 +145,16 @@ private:
     explicit SerialPort(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> impl_;
 };
+
+// The hardware serial ports the system finds (device paths on POSIX, names
+// such as "COM3" on Windows), in the order the system gives them. Virtual
+// ports (pseudo-terminals) are not among them.
+std::vector<std::string> listSerialPorts();
+
+// True when `path` names an existing character device (a serial port, a
+// terminal); false for files, folders, missing paths and a NUL in the path.
+// Nothing is opened.
+bool isCharacterDevice(std::string_view path);
 
 // Checks settings every port needs to accept; the device may refuse more.
 SerialError validateSerialSettings(const SerialSettings& settings);
