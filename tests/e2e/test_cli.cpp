@@ -1,0 +1,173 @@
+// ombra-cli as a user runs it, against selkan-sim as its own process: the
+// verdict, the exit code and the run log file, above all for a burn whose
+// verification fails while every worker status says success.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "e2e_rig.h"
+#include "ombra/platform/clock.h"
+#include "ombra/platform/handle.h"
+#include "ombra/platform/process.h"
+
+namespace fs = std::filesystem;
+using namespace ombra;
+using namespace ombra::e2e;
+
+namespace {
+
+// Generous: only a machine that has stopped would reach them.
+constexpr DWORD kBoardUpMs = 60'000;
+constexpr DWORD kCliRunMs = 240'000;
+
+struct Finished {
+    DWORD exitCode = STILL_ACTIVE;
+    std::string output;  // standard output and error together
+};
+
+// selkan-sim with its port behind a link in the registry's folder.
+class SimProcess {
+public:
+    SimProcess(const Registry& registry, std::vector<std::string> options) : link_(registry.file("port")) {
+        options.insert(options.end(), {"--no-pacing", "--flash-time-scale", "0", "--quiet", "--link", link_});
+        process_ = CreateProcess(runDir() + "/selkan-sim", options, {});
+    }
+    ~SimProcess() {
+        if (process_ == nullptr) return;
+        TerminateProcess(process_, 0);
+        WaitForSingleObject(process_, INFINITE);
+        CloseHandle(process_);
+    }
+    SimProcess(const SimProcess&) = delete;
+    SimProcess& operator=(const SimProcess&) = delete;
+
+    // The link is made once the board runs in its ROM.
+    bool waitUntilUp() const {
+        const DWORD start = GetTickCount();
+        while (GetTickCount() - start < kBoardUpMs) {
+            std::error_code ec;
+            if (fs::exists(link_, ec)) return true;
+            if (process_ == nullptr || WaitForSingleObject(process_, 0) == WAIT_OBJECT_0) return false;
+            Sleep(20);
+        }
+        return false;
+    }
+    const std::string& port() const { return link_; }
+
+private:
+    std::string link_;
+    HANDLE process_ = nullptr;
+};
+
+// Runs ombra-cli to its end, its output captured in a file by the shell.
+Finished runCli(const Registry& registry, std::vector<std::string> args) {
+    const std::string out = registry.file("cli-output.txt");
+    std::vector<std::string> shell = {"-c", "out=$1; shift; exec \"$@\" >\"$out\" 2>&1", "sh", out,
+                                      runDir() + "/ombra-cli"};
+    shell.insert(shell.end(), args.begin(), args.end());
+    Finished f;
+    const HANDLE process = CreateProcess("/bin/sh", shell, {});
+    if (process == nullptr) return f;
+    if (WaitForSingleObject(process, kCliRunMs) != WAIT_OBJECT_0) {
+        TerminateProcess(process, 0);
+        WaitForSingleObject(process, INFINITE);
+        f.output = "ombra-cli did not end\n";
+    } else {
+        GetExitCodeProcess(process, &f.exitCode);
+    }
+    CloseHandle(process);
+    const Bytes bytes = readBytes(out);
+    f.output += std::string(bytes.begin(), bytes.end());
+    return f;
+}
+
+std::string readText(const std::string& path) {
+    const Bytes bytes = readBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// The log after its first line (the start time).
+std::string afterStartLine(const std::string& log) {
+    const std::string head = " * Burning started on : ";
+    if (log.compare(0, head.size(), head) != 0) return "no start line: " + log;
+    const auto end = log.find(" \r\n");
+    return end == std::string::npos ? "unended start line: " + log : log.substr(end + 3);
+}
+
+std::vector<std::string> burnArgs(const SimProcess& sim, const std::string& image, const std::string& log) {
+    return {"burn", "--port", sim.port(), "--image", image, "--verify", "--log", log};
+}
+
+std::string logBody(const std::string& image, const std::string& port, const std::string& result) {
+    return " * Binary image file name : " + image + " \r\n * Com port : " + port +
+           " \r\n * Baud rate : 115200 \r\n * Action : burn and verify \r\n"
+           " * Detected flash type : SST SST39LF/VF160 \n * Result: \n" + result;
+}
+
+// Smaller than the burn program's 8 KiB ring buffer: an unpaced stream
+// cannot overflow it, however the machine's load shifts the timing.
+constexpr std::size_t kImageSize = 6 * 1024;
+// Host-to-board bytes since power-up: the identify and the burn with their
+// uploads take about 3.2 KB before the image, so this byte is well inside
+// the image's stream, which nothing checks before the verification.
+const char* const kCorruptMidStream = "in:corrupt:at=6000";
+
+}  // namespace
+
+TEST(Cli, BurnAndVerifyOnASoundLinkPasses) {
+    Registry registry;
+    const std::string image = registry.file("image.bin");
+    writeBytes(image, pattern(kImageSize, 11));
+    SimProcess sim(registry, {});
+    ASSERT_TRUE(sim.waitUntilUp());
+
+    const std::string log = registry.file("run.log");
+    const Finished run = runCli(registry, burnArgs(sim, image, log));
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_NE(run.output.find("  SST:Verification passed.\n"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("  result: passed\n"), std::string::npos) << run.output;
+    EXPECT_EQ(afterStartLine(readText(log)), logBody(image, sim.port(), "\tOK"));
+
+    // The board passes again, but the report cannot be written: not a pass.
+    const Finished lost = runCli(registry, burnArgs(sim, image, registry.file("missing/run.log")));
+    EXPECT_EQ(lost.exitCode, 1u) << lost.output;
+    EXPECT_NE(lost.output.find("  result: passed\n"), std::string::npos) << lost.output;
+    EXPECT_NE(lost.output.find("ombra-cli: cannot create log file " + registry.file("missing/run.log")),
+              std::string::npos)
+        << lost.output;
+}
+
+TEST(Cli, CorruptedStreamFailsTheVerificationDespiteASuccessStatus) {
+    Registry registry;
+    const std::string image = registry.file("image.bin");
+    writeBytes(image, pattern(kImageSize, 12));
+    SimProcess sim(registry, {"--fault", kCorruptMidStream});
+    ASSERT_TRUE(sim.waitUntilUp());
+
+    const std::string log = registry.file("run.log");
+    const Finished run = runCli(registry, burnArgs(sim, image, log));
+    EXPECT_EQ(run.exitCode, 1u) << run.output;
+    // The programmer's own verdict, then its status that only says the
+    // operation ran to its end.
+    EXPECT_NE(run.output.find("  SST:Verification failed.\n  status SUCCESS (0)\n"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("  burn and verify  SUCCESS"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("  result: failed\n    SST:Verification failed.\n"), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find("result: passed"), std::string::npos) << run.output;
+    EXPECT_EQ(afterStartLine(readText(log)), logBody(image, sim.port(), " *\tSST:Verification failed.\n\r"));
+}
+
+TEST(Cli, UsageErrorsAndHelpTellTheExitCodes) {
+    Registry registry(std::vector<std::string>{});
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{}, {"burn", "--port", "p"}, {"identify", "--port", "p", "--log", "x.log"},
+          {"burn", "--port", "p", "--image", "i", "--log", ""}, {"erase", "--port", "p"}}) {
+        const Finished run = runCli(registry, args);
+        EXPECT_EQ(run.exitCode, 2u) << ::testing::PrintToString(args) << run.output;
+        EXPECT_NE(run.output.find("exit codes: 0 passed; 1 failed"), std::string::npos) << run.output;
+    }
+    const Finished help = runCli(registry, {"--help"});
+    EXPECT_EQ(help.exitCode, 0u);
+    EXPECT_NE(help.output.find("2 usage error"), std::string::npos) << help.output;
+}
