@@ -1,5 +1,6 @@
 #include "remote_fixture.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <thread>
@@ -123,13 +124,44 @@ RemoteBoard::RemoteBoard(const PartCase& part, Options options) : family_(part.f
     return ::testing::AssertionSuccess();
 }
 
-void RemoteBoard::program(std::uint32_t address, std::span<const std::uint8_t> data) {
+namespace {
+
+std::vector<std::uint8_t> programPayload(std::uint32_t address, std::size_t size) {
     auto payload = be32(address);
-    const auto count = be32(static_cast<std::uint32_t>(data.size()));
+    const auto count = be32(static_cast<std::uint32_t>(size));
     payload.insert(payload.end(), count.begin(), count.end());
-    link_->sendFrame(kProgram, payload);
+    return payload;
+}
+
+}  // namespace
+
+void RemoteBoard::program(std::uint32_t address, std::span<const std::uint8_t> data) {
+    link_->sendFrame(kProgram, programPayload(address, data.size()));
     for (std::size_t sent = 0; sent < data.size(); sent += 4096)
         link_->send(data.subspan(sent, std::min<std::size_t>(4096, data.size() - sent)));
+}
+
+::testing::AssertionResult RemoteBoard::programInSteps(std::uint32_t address,
+                                                       std::span<const std::uint8_t> data) {
+    link_->sendFrame(kProgram, programPayload(address, data.size()));
+    for (std::size_t sent = 0; sent < data.size();) {
+        const auto chunk = data.subspan(sent, std::min<std::size_t>(4096, data.size() - sent));
+        link_->send(chunk);
+        sent += chunk.size();
+        // Generous: a few milliseconds of board time, but the board's thread
+        // may wait long for a core on a loaded machine.
+        const auto deadline = std::chrono::steady_clock::now() + 30s;
+        for (;;) {
+            const auto flash = board_->readFlash(address, static_cast<std::uint32_t>(sent));
+            if (std::equal(flash.begin(), flash.end(), data.begin(), data.begin() + static_cast<std::ptrdiff_t>(sent)))
+                break;
+            if (std::chrono::steady_clock::now() > deadline)
+                return ::testing::AssertionFailure()
+                       << "the flash does not hold the first " << sent << " bytes; debug log: " << board_->debugLog();
+            std::this_thread::sleep_for(2ms);
+        }
+    }
+    return ::testing::AssertionSuccess();
 }
 
 std::optional<std::uint16_t> RemoteBoard::verifySum(std::uint32_t address, std::uint16_t count) {

@@ -68,7 +68,14 @@ public:
 
     // Host steps of a burn.
     ::testing::AssertionResult erase(bool wholeChip, std::uint32_t end);
+    // PROGRAM and its whole stream at once, as fast as the link takes it.
     void program(std::uint32_t address, std::span<const std::uint8_t> data);
+    // PROGRAM, then each 4096-byte chunk once the flash holds the ones before.
+    // The program writes flash only between bytes, after an even count; the
+    // unpaced link hands it bytes in bursts, and bursts that leave the count
+    // odd can stall it until the stream overruns the ring. A real line paces
+    // the bytes; this host paces the chunks instead.
+    ::testing::AssertionResult programInSteps(std::uint32_t address, std::span<const std::uint8_t> data);
     std::optional<std::uint16_t> verifySum(std::uint32_t address, std::uint16_t count);
 
 private:

@@ -72,7 +72,7 @@ TEST_P(PerPart, BurnsAndVerifiesRandomImages) {
         ASSERT_TRUE(b.erase(wholeChip, run.address + static_cast<std::uint32_t>(run.size)));
 
         const auto data = randomBytes(run.size, static_cast<std::uint32_t>(run.size));
-        b.program(run.address, data);
+        ASSERT_TRUE(b.programInSteps(run.address, data));
         if (run.driverBuild) {
             ASSERT_TRUE(b.expect(kDone, nullptr, 60s));
         }
