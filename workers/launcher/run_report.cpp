@@ -67,6 +67,11 @@ void RunReport::action(bool verify) {
 
 void RunReport::defaultCBusTable() { text_.append("Could not open cbus file. Using default table.\r\n"); }
 
+void RunReport::note(std::string_view line) {
+    text_.append(line);
+    text_.append("\r\n");
+}
+
 void RunReport::detectedFlashType(std::string_view name) {
     text_.append(" * Detected flash type : ").append(name).append(" \n");
 }

@@ -156,11 +156,13 @@ TEST(RunReport, FailedVerifyCarriesItsLine) {
 
 TEST(RunReport, UnrecognizedDeviceAndCancelledBurn) {
     RunReport report = header(false);
+    report.note("A line of the front end's own.");
     ResultDetail d;
     d.deviceUnrecognized();
     d.cancelledByUser();
     EXPECT_EQ(report.finish(d), kHeader +
                                     " * Action : burn (no verify) \r\n"
+                                    "A line of the front end's own.\r\n"
                                     " * Result: \n"
                                     "\t WARNING : Flash device unrecognized, using default driver\n"
                                     " *\t CANCELLED BY USER \n\r\n");

@@ -59,6 +59,8 @@ public:
 
     void defaultCBusTable();                      // "Could not open cbus file. Using default table.\r\n"
     void detectedFlashType(std::string_view name);  // " * Detected flash type : %s \n"
+    // A line of the front end's own, "\r\n" added.
+    void note(std::string_view line);
 
     // Appends " * Result: \n" and the detail, or "\tOK" when it is empty.
     // Only the first call appends; later ones leave the report as it is.
