@@ -163,7 +163,8 @@ Outcome runJob(const Job& job, HANDLE cancelEvent,
     return out;
 }
 
-std::vector<pipe::Record> rawRun(const Job& job, HANDLE cancelEvent) {
+std::vector<pipe::Record> rawRun(const Job& job, HANDLE cancelEvent,
+                                 const std::function<void(const pipe::Record&)>& watch) {
     static std::atomic<int> serial{0};
     const launcher::WorkerJob w = workerJob(job, cancelEvent);
     HANDLE inRead = nullptr, inWrite = nullptr, outRead = nullptr, outWrite = nullptr, cancelCopy = nullptr;
@@ -195,6 +196,7 @@ std::vector<pipe::Record> rawRun(const Job& job, HANDLE cancelEvent) {
             HandleSink(inWrite).write(pipe::kTerminateMessage);
             terminated = true;
         }
+        if (watch) watch(r);
         records.push_back(std::move(r));
     }
     WaitForSingleObject(process, INFINITE);

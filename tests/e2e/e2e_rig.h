@@ -84,8 +84,9 @@ Outcome runJob(const Job& job, HANDLE cancelEvent,
 
 // The same job with the test as the front end: every record the worker
 // sends, also those after the first status record (the terminate message
-// goes out after the first).
-std::vector<pipe::Record> rawRun(const Job& job, HANDLE cancelEvent);
+// goes out after the first). `watch` sees each record as it comes.
+std::vector<pipe::Record> rawRun(const Job& job, HANDLE cancelEvent,
+                                 const std::function<void(const pipe::Record&)>& watch = {});
 std::vector<DWORD> statusCodes(const std::vector<pipe::Record>& records);
 
 // Waits (up to 10 s) for the board to leave the remote program for its ROM:

@@ -123,10 +123,16 @@ BOOL WorkerProc::uploadRemote(const BYTE* code, DWORD loadAddress, WORD size) {
             abandon(sink);
     };
     // The cancel event may be missing (a number that named nothing); the
-    // wait then watches the thread alone.
-    auto waitForThread = [&](HANDLE thread) {
+    // wait then watches the thread alone. A thread that ended without
+    // success while the event is set ended on the cancel it saw itself: a
+    // cancel, not a failed step (with both signalled the wait names the
+    // thread first).
+    auto waitForThread = [&](HANDLE thread) -> DWORD {
         const HANDLE handles[2] = {thread, m_hCancelEvent};
-        return WaitForMultipleObjects(m_hCancelEvent != nullptr ? 2 : 1, handles, FALSE, INFINITE);
+        const DWORD waited = WaitForMultipleObjects(m_hCancelEvent != nullptr ? 2 : 1, handles, FALSE, INFINITE);
+        if (waited == WAIT_OBJECT_0 && m_eBootResult != E_BOOT_SUCCESS && cancelSignalled())
+            return WAIT_OBJECT_0 + 1;
+        return waited;
     };
 
     TraceText("calling pISelkanBoot->Upload()\n");

@@ -6,6 +6,8 @@
 //   error    the thread reports an error text and ends
 //   refuse   the call itself fails and starts no thread
 //   stubborn the thread ignores the cancel event for 20 s, then reports done
+//   heed     the thread says so, waits for the cancel event (up to 20 s) and
+//            ends on it without success; the call returns once it has ended
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -14,6 +16,7 @@
 #include <thread>
 
 #include "ombra/common/registration.h"
+#include "ombra/platform/handle.h"
 #include "ombra/platform/thread.h"
 #include "ombra/selkanboot/iselkanboot.h"
 
@@ -47,7 +50,7 @@ public:
         if (left == 0) delete this;
         return left;
     }
-    void STDMETHODCALLTYPE SetTerminationFlag(HANDLE) override {}
+    void STDMETHODCALLTYPE SetTerminationFlag(HANDLE cancel) override { cancel_ = cancel; }
     void STDMETHODCALLTYPE SetCallbackFn(BootCallbackFn callback, void* user) override {
         callback_ = callback;
         user_ = user;
@@ -71,7 +74,15 @@ private:
         const HANDLE h = StartThread(
             [this, how, what]() -> DWORD {
                 DWORD result = 0;
-                if (how == "stubborn") std::this_thread::sleep_for(std::chrono::seconds(20));
+                if (how == "stubborn") {
+                    tell(BOOT_MSG_INFO, ("fake boot: " + what + " ignores the cancel").c_str());
+                    std::this_thread::sleep_for(std::chrono::seconds(20));
+                }
+                if (how == "heed") {
+                    tell(BOOT_MSG_INFO, ("fake boot: " + what + " waits for the cancel").c_str());
+                    WaitForSingleObject(cancel_, 20000);
+                    tell(BOOT_MSG_INFO, ("fake boot: " + what + " cancelled").c_str());
+                }
                 if (how == "done" || how == "stubborn") {
                     tell(BOOT_MSG_INFO, ("fake boot: " + what + " step").c_str());
                     tell(BOOT_MSG_DONE, nullptr);
@@ -83,6 +94,8 @@ private:
                 return result;
             },
             nullptr);
+        // The worker then finds the thread already ended when it starts to wait.
+        if (how == "heed") WaitForSingleObject(h, 30000);
         if (thread != nullptr) *thread = h;
         return S_OK;
     }
@@ -92,6 +105,7 @@ private:
     }
 
     std::atomic<ULONG> refs_{1};
+    HANDLE cancel_ = nullptr;
     BootCallbackFn callback_ = nullptr;
     void* user_ = nullptr;
 };
