@@ -1,0 +1,148 @@
+#include "gui_rig.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTest>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <stdexcept>
+
+#include "message_service.h"
+#include "ombra/frontend/profile.h"
+
+namespace fs = std::filesystem;
+
+namespace ombra::guitest {
+
+void ensureApplication() {
+    if (QCoreApplication::instance() != nullptr) return;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "ombra_gui_test";
+    static char* argv[] = {name, nullptr};
+    new QApplication(argc, argv);  // lives as long as the test program
+}
+
+std::string runDir() {
+    const char* dir = std::getenv("OMBRA_RUN_DIR");
+    return dir != nullptr ? dir : OMBRA_GUI_RUN_DIR;
+}
+
+bool waitFor(const std::function<bool()>& done, int ms) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > ms) return false;
+        QTest::qWait(10);
+    }
+    return true;
+}
+
+namespace {
+
+void run(const std::string& program, const QStringList& arguments, bool mustSucceed) {
+    QProcess p;
+    p.start(QString::fromStdString(program), arguments);
+    if (!p.waitForFinished(30000)) throw std::runtime_error("did not end: " + program);
+    if (mustSucceed && (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0))
+        throw std::runtime_error("failed: " + program + " " + p.readAllStandardError().toStdString());
+}
+
+}  // namespace
+
+Rig::Rig(std::vector<std::string> simArguments, bool startBoard) {
+    ensureApplication();
+    std::random_device rd;
+    for (;;) {
+        const fs::path p = fs::temp_directory_path() / ("ombra-gui-" + std::to_string(rd()));
+        if (fs::create_directory(p)) {
+            folder_ = p.string();
+            break;
+        }
+    }
+    fs::create_directories(folder_ + "/registry");
+    qputenv("OMBRA_REGISTRY_DIR", QByteArray::fromStdString(folder_ + "/registry"));
+    for (const char* component : {"SelkanBoot.so", "Burnix.so"})
+        run(runDir() + "/regsvr", {"/s", QString::fromStdString(runDir() + "/" + component)}, true);
+    // REGISTER ends with the failure code by design; the key is what counts.
+    for (const char* worker : {"Wexom", "Tordel", "Quasp", "Lunet"})
+        run(runDir() + "/" + worker, {"REGISTER"}, false);
+    if (!startBoard) return;
+
+    QStringList args{"--quiet", "--flash-file", QString::fromStdString(file("flash.bin"))};
+    for (const auto& a : simArguments) args << QString::fromStdString(a);
+    sim_ = std::make_unique<QProcess>();
+    sim_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    sim_->start(QString::fromStdString(runDir() + "/selkan-sim"), args);
+    if (!sim_->waitForStarted(10000)) throw std::runtime_error("selkan-sim did not start");
+    // The port's line comes once the board runs and its port is listed.
+    QElapsedTimer timer;
+    timer.start();
+    while (!sim_->canReadLine()) {
+        if (timer.elapsed() > 20000 || sim_->state() == QProcess::NotRunning)
+            throw std::runtime_error("selkan-sim gave no port");
+        sim_->waitForReadyRead(100);
+    }
+    port_ = sim_->readLine().trimmed().toStdString();
+}
+
+Rig::~Rig() {
+    if (sim_ && sim_->state() != QProcess::NotRunning) {
+        sim_->terminate();
+        if (!sim_->waitForFinished(10000)) sim_->kill();
+        sim_->waitForFinished(5000);
+    }
+    std::error_code ec;
+    fs::remove_all(folder_, ec);
+}
+
+std::vector<unsigned char> Rig::stopBoardAndReadFlash(std::size_t size) {
+    if (sim_) {
+        sim_->terminate();
+        sim_->waitForFinished(10000);
+    }
+    auto bytes = readFile(file("flash.bin"));
+    if (bytes.size() > size) bytes.resize(size);
+    return bytes;
+}
+
+std::string Rig::addCBusFile() {
+    const std::string path = file("c_bus.txt");
+    std::ofstream(path, std::ios::binary) << "ffa2\r\n3ffe\r\nffa8\r\na0bc\r\nffa4\r\n0007\r\n0a08\r\n0004\r\nffff\r\n";
+    frontend::AppProfile profile("Tarvik", "Ombra");
+    profile.writeString("Settings", "MRU_C_BUS_FILE0", path);
+    profile.writeString("Settings", "MRU_C_BUS_FILE", path);
+    return path;
+}
+
+std::vector<unsigned char> randomBytes(std::size_t size, unsigned seed) {
+    std::mt19937 g(seed);
+    std::vector<unsigned char> v(size);
+    for (auto& b : v) b = static_cast<unsigned char>(g());
+    return v;
+}
+
+void writeFile(const std::string& path, const std::vector<unsigned char>& bytes) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<unsigned char> readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+MessageBoxRecorder::MessageBoxRecorder(int answer) : answer_(answer) {
+    frontend::setMessageBoxHandler([this](const std::string& text, const std::string&, DWORD) {
+        texts_.push_back(text);
+        return answer_;
+    });
+}
+
+MessageBoxRecorder::~MessageBoxRecorder() { frontend::setMessageBoxHandler({}); }
+
+}  // namespace ombra::guitest
