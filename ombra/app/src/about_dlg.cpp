@@ -13,7 +13,7 @@
 #include "ombra/common/trace.h"
 #include "ombra/platform/com.h"
 #include "ombra/selkanboot/iselkanboot.h"
-#include "strings.h"
+#include "ombra_strings.h"
 
 namespace ombra::frontend {
 

@@ -9,7 +9,7 @@
 #include "ombra/frontend/uninstall.h"
 #include "ombra/platform/com.h"
 #include "ombra_dlg.h"
-#include "strings.h"
+#include "ombra_strings.h"
 
 namespace ombra::frontend {
 

@@ -37,7 +37,7 @@
 #include "ombra/platform/com.h"
 #include "ombra/platform/event.h"
 #include "ombra/platform/file.h"
-#include "strings.h"
+#include "ombra_strings.h"
 
 namespace ombra::frontend {
 

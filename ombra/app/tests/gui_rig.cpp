@@ -119,6 +119,19 @@ std::string Rig::addCBusFile() {
     return path;
 }
 
+void Rig::registerProgrammerWithDrivers(const std::vector<std::string>& drivers) {
+    const fs::path install = fs::path(folder_) / "install";
+    fs::create_directories(install);
+    fs::copy_file(fs::path(runDir()) / "Burnix.so", install / "Burnix.so", fs::copy_options::overwrite_existing);
+    fs::copy(fs::path(runDir()) / "Drivers", install / "Drivers",
+             fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    std::ofstream cfg(install / "Drivers" / "Common" / "Burnix.cfg", std::ios::trunc);
+    cfg << "[SUPPORTED_PROGRAMMERS]\nNum_Supported_Programmers=" << drivers.size() << "\n";
+    for (std::size_t i = 0; i < drivers.size(); ++i) cfg << "\n[PROGRAMMER_" << i << "]\nManufacturer=" << drivers[i] << "\n";
+    cfg.close();
+    run(runDir() + "/regsvr", {"/s", QString::fromStdString((install / "Burnix.so").string())}, true);
+}
+
 std::vector<unsigned char> randomBytes(std::size_t size, unsigned seed) {
     std::mt19937 g(seed);
     std::vector<unsigned char> v(size);

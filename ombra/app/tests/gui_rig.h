@@ -38,6 +38,9 @@ public:
     std::vector<unsigned char> stopBoardAndReadFlash(std::size_t size);
     // A C-bus table file with the shipped table, at the top of the C-bus history.
     std::string addCBusFile();
+    // Registers a copy of the programmer component whose driver list names
+    // only `drivers` (of SST, Intel, AMD), in this order.
+    void registerProgrammerWithDrivers(const std::vector<std::string>& drivers);
 
 private:
     std::string folder_;
