@@ -2,10 +2,11 @@
 # The main job: an unattended burn and verify of an image into a simulated
 # board, with its report. Builds what it needs when it is missing, starts
 # selkan-sim, registers the components and workers into a private registry,
-# identifies, burns and verifies through the workers with ombra-cli, and
-# stops the simulator. Safe to run twice.
+# runs the operator's program Ombra unattended (-av: identify, burn, verify,
+# report, quit), prints the report, compares the simulator's flash with the
+# image and stops the simulator. Safe to run twice.
 #
-#   scripts/demo.sh [IMAGE] [--baud RATE] [--programmer NAME] [--flash MODEL]
+#   scripts/demo.sh [IMAGE] [--baud RATE] [--flash MODEL]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -15,11 +16,10 @@ RUN=$BUILD/run
 PREBUILT=${OMBRA_DEMO_RUN:-}
 [ -n "$PREBUILT" ] && RUN=$PREBUILT
 
-IMAGE="" BAUD=115200 PROGRAMMER=SST FLASH=SST39LF/VF160
+IMAGE="" BAUD=115200 FLASH=SST39LF/VF160
 while [ $# -gt 0 ]; do
   case "$1" in
     --baud) BAUD=$2; shift 2 ;;
-    --programmer) PROGRAMMER=$2; shift 2 ;;
     --flash) FLASH=$2; shift 2 ;;
     -*) echo "demo.sh: unknown option $1" >&2; exit 2 ;;
     *) IMAGE=$1; shift ;;
@@ -27,22 +27,13 @@ while [ $# -gt 0 ]; do
 done
 
 if [ -z "$PREBUILT" ]; then
-  PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev nasm zlib1g-dev libserialport-dev)
-  missing=()
-  for p in "${PACKAGES[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-  done
-  if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing: ${missing[*]}"
-    SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
-    $SUDO apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
-  fi
+  source "$ROOT/scripts/packages.sh"
+  ombra_install_packages
 
-  TARGETS=(selkan-sim regsvr SelkanBoot Burnix Cobalt Nickel Copper Wexom Tordel Quasp Lunet ombra-cli ombra_remote_programs)
+  TARGETS=(selkan-sim regsvr SelkanBoot Burnix Wexom Tordel Quasp Lunet Ombra ombra_remote_programs)
   if [ ! -f "$BUILD/build.ninja" ]; then
     cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOMBRA_TESTS=OFF \
-      -DOMBRA_DIRS="platform;common;tools;sim;remote;selkanboot;burnix;chipfamily;workers" >/dev/null
+      -DOMBRA_DIRS="platform;common;tools;sim;remote;selkanboot;burnix;chipfamily;workers;ombra" >/dev/null
   fi
   ninja -C "$BUILD" -j "${OMBRA_JOBS:-2}" "${TARGETS[@]}" >/dev/null
 fi
@@ -58,11 +49,11 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Private registry: nothing of the user's is touched.
+# Private registry and profile: nothing of the user's is touched.
 export OMBRA_REGISTRY_DIR=$WORK/registry
 export OMBRA_MESSAGEBOX=no
 mkdir -p "$OMBRA_REGISTRY_DIR"
-for component in SelkanBoot Burnix Cobalt Nickel Copper; do
+for component in SelkanBoot Burnix; do
   "$RUN/regsvr" /s "$RUN/$component.so"
 done
 for worker in Wexom Tordel Quasp Lunet; do
@@ -73,6 +64,7 @@ if [ -z "$IMAGE" ]; then
   IMAGE=$WORK/image.bin
   head -c 65536 /dev/urandom >"$IMAGE"
 fi
+IMAGE=$(realpath "$IMAGE")
 
 "$RUN/selkan-sim" --flash "$FLASH" --flash-file "$WORK/flash.bin" --quiet >"$WORK/port" &
 SIM_PID=$!
@@ -83,19 +75,34 @@ done
 PORT=$(head -n 1 "$WORK/port")
 [ -n "$PORT" ] || { echo "demo.sh: selkan-sim did not start" >&2; exit 1; }
 echo "Simulated board ($FLASH) on $PORT"
-echo
 
+# The shipped C-bus table where the front end looks for it by default.
+mkdir -p "$WORK/C_Bus_Table"
+cp "$RUN/C_Bus_Table/C_Bus.txt" "$WORK/C_Bus_Table/C_Bus.txt"
+
+# The operator's program, unattended: identify, burn and verify, report, quit.
+# With a display it shows its window meanwhile; without one it runs offscreen.
+echo "Ombra -av -s $PORT -b $BAUD -f $IMAGE -l $WORK/report.txt"
 status=0
-"$RUN/ombra-cli" burn --port "$PORT" --image "$IMAGE" --verify --programmer "$PROGRAMMER" --baud "$BAUD" || status=$?
+(cd "$WORK" && "$RUN/Ombra" -av -s "$PORT" -b "$BAUD" -f "$IMAGE" -l "$WORK/report.txt") || status=$?
+echo
+echo "Run report:"
+if [ -f "$WORK/report.txt" ]; then
+  tr -d '\r' <"$WORK/report.txt"; echo
+else
+  echo "  (none written)"; status=1
+fi
+echo
 
 # The flash file is written when the simulator stops: compare it as a check
 # independent of the programmer's own verification.
 kill -TERM "$SIM_PID"; wait "$SIM_PID" 2>/dev/null || true; SIM_PID=""
 size=$(stat -c %s "$IMAGE")
 if [ -f "$WORK/flash.bin" ] && cmp -s -n "$size" "$IMAGE" "$WORK/flash.bin"; then
-  echo "  flash contents: equal to the image ($size bytes)"
+  echo "Flash contents: equal to the image ($size bytes)"
 else
-  echo "  flash contents: DIFFER from the image"
+  echo "Flash contents: DIFFER from the image"
   status=1
 fi
+[ $status -eq 0 ] && echo "Result: passed" || echo "Result: FAILED"
 exit $status

@@ -933,7 +933,9 @@ void COmbraDlg::addTextLine(const std::string& text) {
     prefixFormat.setFontWeight(QFont::Bold);
     QTextCharFormat messageFormat;
     messageFormat.setFontWeight(QFont::Normal);
+    const bool echo = echoToConsole();
     for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (echo) std::printf("%s : %s\n", i == 0 ? clock : "        ", lines[i].c_str());
         cursor.insertText(i == 0 ? QString(clock) : QString("\t"), prefixFormat);
         cursor.insertText(" : " + QString::fromLatin1(lines[i].data(), static_cast<int>(lines[i].size())),
                           messageFormat);
@@ -941,6 +943,7 @@ void COmbraDlg::addTextLine(const std::string& text) {
     }
     log_->setTextCursor(cursor);
     log_->ensureCursorVisible();
+    if (echo) std::fflush(stdout);
 }
 
 void COmbraDlg::SetProgress(DWORD done, DWORD total) {
@@ -952,8 +955,19 @@ void COmbraDlg::SetProgress(DWORD done, DWORD total) {
     progress_->setValue(static_cast<int>(std::min(done, total) >> shift));
     char text[32];
     std::snprintf(text, sizeof text, "%d / %d", static_cast<int>(done), static_cast<int>(total));
+    if (done == 0) lastEchoedTenth_ = -1;
     progressText_->setText(text);
+    if (echoToConsole()) {
+        // Every tenth is enough where nobody sees the bar.
+        const int tenth = total != 0 ? static_cast<int>(10ull * std::min(done, total) / total) : 0;
+        if (tenth != lastEchoedTenth_) std::printf("         %3d %% %s\n", tenth * 10, text);
+        lastEchoedTenth_ = tenth;
+        std::fflush(stdout);
+    }
 }
+
+// An unattended run without a display shows its log on standard output.
+bool COmbraDlg::echoToConsole() const { return unattended_ && !haveDisplay(); }
 
 // ---- timers --------------------------------------------------------------------
 

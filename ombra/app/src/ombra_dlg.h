@@ -136,6 +136,7 @@ private:
     void getDevicesList();
     void setSelectedDevice(std::int32_t n);
 
+    bool echoToConsole() const;
     void OnTimerClock();
     void OnTimerCleanUp();
 
@@ -167,6 +168,7 @@ private:
     bool runFailed_ = false;
     bool quitting_ = false;
     bool colors_ = false;
+    int lastEchoedTenth_ = -1;
 
     // Controls, by id.
     CHistoryComboBox* imageCombo_ = nullptr;  // 1040
