@@ -28,21 +28,9 @@ namespace {
 
 using namespace ombra::pivra::test;
 
-QApplication& app() {
-    static int argc = 1;
-    static char name[] = "pivra_dialog_test";
-    static char* argv[] = {name, nullptr};
-    // The window tests run on a real X server; everything else offscreen.
-    if (!qEnvironmentVariableIsSet("PIVRA_TEST_DISPLAY")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    // Never destroyed: a static one would go after parts of Qt it needs.
-    static QApplication* instance = new QApplication(argc, argv);
-    return *instance;
-}
-
 class PivraDialog : public ::testing::Test {
 protected:
     void SetUp() override {
-        app();
         dlg = std::make_unique<CPivraDlg>();
         dlg->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
@@ -417,7 +405,6 @@ TEST_F(PivraRoundTrip, TheVerifyWorkerIsSwitchedOnUnderQuaspDbg) {
 // The program itself: the two options that need no window, and the
 // refusal of anything else.
 TEST(PivraProgram, HelpVersionAndABadCommandLine) {
-    app();
     struct Result {
         int status = -1;
         QString out, err;
@@ -453,7 +440,6 @@ TEST(PivraProgram, HelpVersionAndABadCommandLine) {
 // A picture of the dialog with a context loaded, written into the build
 // folder: offscreen from the widget, on an X server also from the screen.
 TEST(PivraWindow, Screenshot) {
-    app();
     TempRegistry registry;
     writeContext("Wexom", 1, 1, "/home/operator/ombra/wexom.log");
     CPivraDlg dlg;
@@ -490,3 +476,12 @@ TEST(PivraWindow, Screenshot) {
 
 }  // namespace
 }  // namespace ombra::pivra
+
+// The application lives on main's stack, so it goes before the rest of Qt.
+int main(int argc, char** argv) {
+    // The window tests run on a real X server; everything else offscreen.
+    if (!qEnvironmentVariableIsSet("PIVRA_TEST_DISPLAY")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
