@@ -10,11 +10,9 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
-#include <fstream>
-#include <sstream>
 
 #include "gui_rig.h"
+#include "ombra/testsupport/cpu_time.h"
 #include "ombra_dlg.h"
 
 using namespace ombra;
@@ -23,22 +21,8 @@ using namespace ombra::guitest;
 
 namespace {
 
-// CPU seconds of the reaped children, from the process's own statistics.
-double childrenCpuSeconds() {
-    std::ifstream in("/proc/self/stat");
-    std::string line;
-    if (!std::getline(in, line)) return -1;
-    const auto close = line.rfind(')');
-    if (close == std::string::npos) return -1;
-    std::istringstream fields(line.substr(close + 2));
-    std::string field;
-    double ticks = 0;
-    for (int i = 3; i <= 17 && fields >> field; ++i)
-        if (i >= 16) ticks += std::atof(field.c_str());
-    return ticks / 100.0;
-}
-
-double selfCpuSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
+using testsupport::childrenCpuSeconds;
+using testsupport::selfCpuSeconds;
 
 }  // namespace
 

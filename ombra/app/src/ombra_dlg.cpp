@@ -507,32 +507,24 @@ void COmbraDlg::readyMode() {
 
 void COmbraDlg::identifyMode() {
     TraceText("COmbraDlg::identifyMode()\n");
-    mode_ = Mode::identify;
-    status_->setText("Identifying");
-    progress_->setValue(0);
-    progressText_->setText("");
-    stop_->setEnabled(true);
-    setOperationControls(false);
-    disableButtons();
+    operationMode(Mode::identify, "Identifying", nullptr);
 }
 
 void COmbraDlg::burnMode() {
     TraceText("COmbraDlg::burnMode()\n");
-    mode_ = Mode::burn;
-    status_->setText("Burning");
-    log_->setPlainText("Burning:\n");
-    progress_->setValue(0);
-    progressText_->setText("");
-    stop_->setEnabled(true);
-    setOperationControls(false);
-    disableButtons();
+    operationMode(Mode::burn, "Burning", "Burning:\n");
 }
 
 void COmbraDlg::dumpMode() {
     TraceText("COmbraDlg::dumpMode()\n");
-    mode_ = Mode::dump;
-    status_->setText("Dumping");
-    log_->setPlainText("Dumping:\n");
+    operationMode(Mode::dump, "Dumping", "Dumping:\n");
+}
+
+// What the three operating modes share; `logHeader` replaces the log when given.
+void COmbraDlg::operationMode(Mode mode, const char* status, const char* logHeader) {
+    mode_ = mode;
+    status_->setText(status);
+    if (logHeader != nullptr) log_->setPlainText(logHeader);
     progress_->setValue(0);
     progressText_->setText("");
     stop_->setEnabled(true);

@@ -110,6 +110,7 @@ private:
     void identifyMode();
     void burnMode();
     void dumpMode();
+    void operationMode(Mode mode, const char* status, const char* logHeader);
     void setOperationControls(bool enabled);
     void disableButtons();
     void enableButtons();

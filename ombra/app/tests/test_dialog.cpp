@@ -80,6 +80,16 @@ DialogSettings onPort(const Rig& rig) {
     return s;
 }
 
+// The board's port, the shipped C-bus table and a random image of `size`
+// bytes at the top of the image history.
+DialogSettings withImage(Rig& rig, std::size_t size, unsigned seed) {
+    rig.addCBusFile();
+    writeFile(rig.file("image.bin"), randomBytes(size, seed));
+    DialogSettings s = onPort(rig);
+    s.imagePath = rig.file("image.bin");
+    return s;
+}
+
 constexpr int kOperationMs = 60000;
 
 }  // namespace
@@ -281,12 +291,8 @@ TEST(Dialog, StopInEachModeReturnsToReadyWithNothingLeft) {
 
 TEST(Dialog, CloseDuringAnOperationAsksAndNoKeepsItRunning) {
     Rig rig({"--flash-time-scale", "0"});
-    rig.addCBusFile();
-    writeFile(rig.file("image.bin"), randomBytes(65536, 5));
     AppProfile profile("Tarvik", "Ombra");
-    DialogSettings s = onPort(rig);
-    s.imagePath = rig.file("image.bin");
-    COmbraDlg dlg(profile, s);
+    COmbraDlg dlg(profile, withImage(rig, 65536, 5));
     dlg.show();
     click(dlg, "1015");
     ASSERT_TRUE(waitFor([&] { return progressStarted(dlg); }, kOperationMs)) << logText(dlg);
@@ -307,12 +313,8 @@ TEST(Dialog, CloseDuringAnOperationAsksAndNoKeepsItRunning) {
 
 TEST(Dialog, AWorkerThatDiesEndsThroughStop) {
     Rig rig({"--flash-time-scale", "0"});
-    rig.addCBusFile();
-    writeFile(rig.file("image.bin"), randomBytes(65536, 9));
     AppProfile profile("Tarvik", "Ombra");
-    DialogSettings s = onPort(rig);
-    s.imagePath = rig.file("image.bin");
-    COmbraDlg dlg(profile, s);
+    COmbraDlg dlg(profile, withImage(rig, 65536, 9));
     click(dlg, "1018");
     ASSERT_TRUE(waitFor([&] { return progressStarted(dlg); }, kOperationMs)) << logText(dlg);
     dlg.workerThread()->KillWorker();

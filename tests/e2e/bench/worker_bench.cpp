@@ -13,30 +13,12 @@
 #include "ombra/platform/clock.h"
 #include "ombra/platform/event.h"
 #include "ombra/platform/handle.h"
+#include "ombra/testsupport/cpu_time.h"
 
 using namespace ombra;
 using namespace ombra::e2e;
 
-namespace {
-
-// CPU seconds of the reaped children (the workers), from the process's own
-// statistics; negative where they cannot be read.
-double childrenCpuSeconds() {
-    std::ifstream in("/proc/self/stat");
-    std::string line;
-    if (!std::getline(in, line)) return -1;
-    const auto close = line.rfind(')');
-    if (close == std::string::npos) return -1;
-    std::istringstream fields(line.substr(close + 2));
-    std::string field;
-    double ticks = 0;
-    // Fields 16 and 17 (cutime, cstime), counted after the name's field 2.
-    for (int i = 3; i <= 17 && fields >> field; ++i)
-        if (i >= 16) ticks += std::atof(field.c_str());
-    return ticks / 100.0;  // the kernel reports these in units of 1/100 s
-}
-
-}  // namespace
+using testsupport::childrenCpuSeconds;
 
 int main(int argc, char** argv) {
     const std::size_t kib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 1024;
