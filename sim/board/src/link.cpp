@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <stdexcept>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -16,6 +17,9 @@ using namespace std::chrono_literals;
 
 // Longest burst after a quiet line: a little slack for the loop's latency.
 constexpr auto kBurstWindow = 4ms;
+// The board loop comes round every 2 ms at most; a longer absence means its
+// thread got no processor (a loaded host).
+constexpr auto kLagLimit = 20ms;
 constexpr std::size_t kOutboundLimit = 64;
 
 std::runtime_error sysError(const char* what) {
@@ -60,6 +64,7 @@ Link::~Link() {
 std::uint32_t Link::hostBaud() const { return ptyOutputBaud(master_); }
 
 void Link::powerUp() {
+    waitedIn_ = 0;
     in_ = {};
     out_.queue.clear();
     out_ = Direction{};
@@ -67,11 +72,10 @@ void Link::powerUp() {
     stallUntil_ = {};
 }
 
-bool Link::mismatch(std::uint32_t uartBaud) const {
+bool Link::mismatch(std::uint32_t host, std::uint32_t uartBaud) const {
     if (!settings_.garble)
         return false;
-    const double host = hostBaud();
-    return host == 0 || uartBaud == 0 || std::abs(host - double(uartBaud)) > 0.05 * uartBaud;
+    return host == 0 || uartBaud == 0 || std::abs(double(host) - double(uartBaud)) > 0.05 * uartBaud;
 }
 
 // What a receiver sampling at the wrong rate makes of a byte: never the byte.
@@ -107,7 +111,22 @@ bool Link::fault(bool toBoard, Direction& d, std::uint8_t& byte, Clock::time_poi
 }
 
 void Link::service(LinkUart& uart, std::uint32_t uartBaud, Clock::time_point now) {
-    const bool bad = mismatch(uartBaud);
+    // The host changed its rate while the board lagged (its thread got no
+    // processor): the bytes that waited meanwhile may have been sent at
+    // either rate, so they arrive as sent. A board on time, or a rate that
+    // stayed, judges every byte. Measured on the clock: a round passes one
+    // `now` to both its services.
+    const std::uint32_t host = hostBaud();
+    const auto clock = Clock::now();
+    const bool lagged = lastService_ != Clock::time_point{} && clock - std::max(lastService_, stallUntil_) > kLagLimit;
+    if (lagged && host != lastHostBaud_) {
+        int waiting = 0;
+        if (ioctl(master_, FIONREAD, &waiting) == 0 && waiting > 0)
+            waitedIn_ = static_cast<std::size_t>(waiting);
+    }
+    lastService_ = clock;
+    lastHostBaud_ = host;
+    const bool bad = mismatch(host, uartBaud);
     const auto byteTime = std::chrono::nanoseconds(10'000'000'000ull / std::max(uartBaud, 1u));
     auto slots = [&](Direction& d, std::size_t max) -> std::size_t {
         if (!settings_.paced)
@@ -138,7 +157,10 @@ void Link::service(LinkUart& uart, std::uint32_t uartBaud, Clock::time_point now
         if (settings_.paced)
             in_.next += byteTime * got;
         for (ssize_t i = 0; i < got; ++i) {
-            std::uint8_t b = bad ? garble(in_, buf[i]) : buf[i];
+            const bool waited = waitedIn_ > 0;
+            if (waited)
+                --waitedIn_;
+            std::uint8_t b = bad && !waited ? garble(in_, buf[i]) : buf[i];
             auto due = now;
             if (!fault(true, in_, b, now, due))
                 continue;

@@ -53,7 +53,12 @@ public:
 
     std::uint32_t hostBaud() const;
     void powerUp();
-    void setMuted(bool m) { muted_ = m; }
+    // Muted, nothing more leaves: bytes still on their way are dropped too.
+    void setMuted(bool m) {
+        muted_ = m;
+        if (m)
+            out_.queue.clear();
+    }
 
     std::uint64_t bytesIn() const { return totalIn_; }
     std::uint64_t bytesOut() const { return totalOut_; }
@@ -72,7 +77,7 @@ private:
     // Applies faults to one byte; false when it is dropped.
     bool fault(bool toBoard, Direction& d, std::uint8_t& byte, Clock::time_point now,
                Clock::time_point& due);
-    bool mismatch(std::uint32_t uartBaud) const;
+    bool mismatch(std::uint32_t host, std::uint32_t uartBaud) const;
     std::uint8_t garble(Direction& d, std::uint8_t byte);
     bool paceOk(Direction& d, std::uint32_t baud, Clock::time_point now);
 
@@ -85,6 +90,9 @@ private:
     bool muted_ = false;
     bool blocked_ = false;
     Clock::time_point stallUntil_{};
+    Clock::time_point lastService_{};
+    std::uint32_t lastHostBaud_ = 0;
+    std::size_t waitedIn_ = 0;  // bytes of unknown rate: they waited while the board lagged
     std::uint64_t totalIn_ = 0, totalOut_ = 0;
 };
 

@@ -44,7 +44,9 @@ public:
         cfsetospeed(&t, baud);
         tcsetattr(fd_, TCSANOW, &t);
     }
-    void purge() { tcflush(fd_, TCIOFLUSH); }
+    // Received bytes only: flushing a pty's output can drop bytes just
+    // written that the board has not taken yet.
+    void purge() { tcflush(fd_, TCIFLUSH); }
 
     void write(const std::vector<std::uint8_t>& bytes) {
         std::size_t done = 0;

@@ -115,22 +115,22 @@ TEST(SelkanSim, RunsBoardsRegistersAndSavesOnTerm) {
     EXPECT_NE(hive.find("=\"" + p1 + "\""), std::string::npos);
 
     HostPort port(dir + "/tty1", B19200);
-    ASSERT_TRUE(port.readFrame(2000ms));
+    ASSERT_TRUE(port.readFrame(5000ms));
     port.write({0xAA, 0x00, 0x00, 0x00, 0x00, 0xAA});
-    std::this_thread::sleep_for(50ms);
-    port.purge();
     port.sendFrame(0x0C);
+    // Pings still on their way come first; the limit is generous for a
+    // loaded machine.
     std::optional<ombra::frame::Frame> v;
-    for (int i = 0; i < 5 && !(v && v->type == 0x15); ++i)
-        v = port.readFrame(500ms);
+    const auto end = std::chrono::steady_clock::now() + 10s;
+    while (!(v && v->type == 0x15) && std::chrono::steady_clock::now() < end)
+        v = port.readFrame(1000ms);
     ASSERT_TRUE(v && v->type == 0x15);
     EXPECT_EQ(v->payload, (std::vector<std::uint8_t>{0x12, 0x34}));
 
-    // SIGUSR1 sends the board back to its ping phase.
+    // SIGUSR1 sends the board back to its ping phase: the next frame after
+    // the version (the ROM sends nothing between) is a ping.
     kill(sim.pid, SIGUSR1);
-    std::this_thread::sleep_for(100ms);
-    port.purge();
-    auto f = port.readFrame(1000ms);
+    auto f = port.readFrame(10000ms);
     ASSERT_TRUE(f);
     EXPECT_EQ(f->type, 0x01);
 

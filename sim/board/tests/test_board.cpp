@@ -2,8 +2,12 @@
 // way the boot loader drives a real board.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <fstream>
 #include <iterator>
+#include <mutex>
+#include <thread>
 
 #include "host_port.h"
 #include "ombra/sim/board.h"
@@ -26,12 +30,29 @@ BoardOptions fast() {
     return o;
 }
 
+// Polls until `done`; the limit is generous because the board's thread may
+// wait long for a core on a loaded machine.
+template <class Done>
+bool waitUntil(Done done, std::chrono::milliseconds limit = 10000ms) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(2ms);
+    }
+    return true;
+}
+
+// What the link UART's transmit queue (16) and the link's outbound queue
+// (64) can hold: bytes still on their way when the host changes its rate.
+constexpr std::uint64_t kBytesInFlight = 80;
+
 const std::vector<std::uint8_t> kCBusTable = {0xFF, 0xA2, 0x3F, 0xFE, 0xFF, 0xA8, 0xA0, 0xBC, 0xFF,
                                               0xA4, 0x00, 0x07, 0x0A, 0x08, 0x00, 0x04, 0xFF, 0xFF};
 
 // Waits for a frame of `type`, skipping others (pings in flight).
 std::optional<ombra::frame::Frame> expect(HostPort& port, std::uint8_t type,
-                                          std::chrono::milliseconds limit = 2000ms) {
+                                          std::chrono::milliseconds limit = 10000ms) {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < end) {
         auto f = port.readFrame(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -46,7 +67,7 @@ std::optional<ombra::frame::Frame> expect(HostPort& port, std::uint8_t type,
 void leavePingPhase(HostPort& port) {
     int pings = 0;
     while (pings < 15) {
-        auto f = port.readFrame(1000ms);
+        auto f = port.readFrame(5000ms);
         ASSERT_TRUE(f) << "after " << pings << " pings";
         ++pings;
     }
@@ -92,9 +113,7 @@ TEST(BootRom, WholeBootSequenceEchoProgramAndReturn) {
     // Baud-rate stub for 115,200 (divisor 36), then execute it.
     port.sendFrame(0x05, {0x00, 0x07, 0x00, 0x00, 0xBA, 0x88, 0xFF, 0xB8, 36, 0, 0xEF, 0xCB});
     port.sendFrame(0x09, {0x00, 0x07, 0x00, 0x00});
-    for (int i = 0; i < 200 && board.linkBaud() != 4218750 / 36; ++i)
-        std::this_thread::sleep_for(5ms);
-    EXPECT_EQ(board.linkBaud(), 4218750u / 36);
+    EXPECT_TRUE(waitUntil([&] { return board.linkBaud() == 4218750 / 36; })) << board.linkBaud();
     port.close();
     HostPort fastPort(board.portPath(), B115200);
     fastPort.purge();
@@ -107,15 +126,13 @@ TEST(BootRom, WholeBootSequenceEchoProgramAndReturn) {
     EXPECT_EQ(board.readMemory(0x3000, static_cast<std::uint32_t>(echo.size())), echo);
     fastPort.sendFrame(0x09, {0x00, 0x30, 0x00, 0x00});
     ASSERT_TRUE(expect(fastPort, 0x10));
-    for (int i = 0; i < 200 && board.inRom(); ++i)
-        std::this_thread::sleep_for(5ms);
-    EXPECT_FALSE(board.inRom());
+    EXPECT_TRUE(waitUntil([&] { return !board.inRom(); }));
 
     const std::vector<std::uint8_t> text = {'h', 'e', 'l', 'l', 'o', 0xAA, 0x00};
     fastPort.write(text);
     std::vector<std::uint8_t> back;
     while (back.size() < text.size()) {
-        auto b = fastPort.readByte(1000ms);
+        auto b = fastPort.readByte(5000ms);
         ASSERT_TRUE(b);
         back.push_back(*b);
     }
@@ -125,15 +142,13 @@ TEST(BootRom, WholeBootSequenceEchoProgramAndReturn) {
     // ESC makes the program jump to 0xFFFE:0000: the ROM pings at 19,200 again.
     const auto entries = board.stats().romEntries;
     fastPort.write({0x1B});
-    for (int i = 0; i < 200 && !board.inRom(); ++i)
-        std::this_thread::sleep_for(5ms);
-    EXPECT_TRUE(board.inRom());
+    EXPECT_TRUE(waitUntil([&] { return board.inRom(); }));
     EXPECT_EQ(board.stats().romEntries, entries + 1);
     EXPECT_EQ(board.linkBaud(), 4218750u / 219);
     fastPort.close();
     HostPort again(board.portPath(), B19200);
     again.purge();
-    EXPECT_TRUE(expect(again, 0x01, 1000ms));
+    EXPECT_TRUE(expect(again, 0x01, 5000ms));
 }
 
 TEST(BootRom, BadChecksumIsDroppedAndVersionIsConfigurable) {
@@ -145,8 +160,8 @@ TEST(BootRom, BadChecksumIsDroppedAndVersionIsConfigurable) {
     port.purge();
     const auto dropped = board.stats().framesDropped;
     port.write({0xAA, 0x0C, 0x00, 0x00, 0x00, 0xB7});
+    EXPECT_TRUE(waitUntil([&] { return board.stats().framesDropped == dropped + 1; }));
     EXPECT_FALSE(expect(port, 0x15, 300ms));
-    EXPECT_EQ(board.stats().framesDropped, dropped + 1);
     port.write({0xAA, 0x0C, 0x00, 0x00, 0x00, 0xB6});
     auto v = expect(port, 0x15);
     ASSERT_TRUE(v);
@@ -168,14 +183,15 @@ TEST(BootRom, BadChecksumIsDroppedAndVersionIsConfigurable) {
 TEST(Link, HostAtTheWrongRateSeesGarbage) {
     Board board(fast());
     HostPort port(board.portPath(), B115200);
-    // Pings sent before the host set its rate were clean: let them go.
-    std::this_thread::sleep_for(20ms);
+    // Pings on their way before the host set its rate are clean: let them go.
+    const auto sent = board.stats().bytesFromBoard;
+    ASSERT_TRUE(waitUntil([&] { return board.stats().bytesFromBoard >= sent + kBytesInFlight; }));
     port.purge();
     int bad = 0;
     EXPECT_FALSE(port.readFrame(300ms, &bad));
     port.setBaud(B19200);
     port.purge();
-    EXPECT_TRUE(port.readFrame(1000ms));
+    EXPECT_TRUE(port.readFrame(5000ms));
 }
 
 TEST(Link, RatesSetThroughTermios2AreSeen) {
@@ -184,9 +200,10 @@ TEST(Link, RatesSetThroughTermios2AreSeen) {
     // 19,600 is no standard rate but within 5 % of the ROM's 19,263.
     ASSERT_TRUE(test::setAnyBaud(port.fd(), 19600));
     port.purge();
-    EXPECT_TRUE(port.readFrame(1000ms));
+    EXPECT_TRUE(port.readFrame(5000ms));
     ASSERT_TRUE(test::setAnyBaud(port.fd(), 21000));
-    std::this_thread::sleep_for(20ms);
+    const auto sent = board.stats().bytesFromBoard;
+    ASSERT_TRUE(waitUntil([&] { return board.stats().bytesFromBoard >= sent + kBytesInFlight; }));
     port.purge();
     EXPECT_FALSE(port.readFrame(300ms));
 }
@@ -213,20 +230,21 @@ TEST(Link, FaultsDropCorruptAndMute) {
     Board board(o);
     HostPort port(board.portPath(), B19200);
     int bad = 0;
-    ASSERT_TRUE(port.readFrame(1000ms, &bad));
+    ASSERT_TRUE(port.readFrame(5000ms, &bad));
     EXPECT_EQ(bad, 1);  // the first ping lost its type byte
     // The first six bytes to the board are lost: this frame never arrives.
-    port.write({0xAA, 0x00, 0x00, 0x00, 0x00, 0xAA});
-    std::this_thread::sleep_for(50ms);
+    // The stray NUL after it (which leaves the pings alone) gets through:
+    // once it has, the six have passed the link.
+    port.write({0xAA, 0x00, 0x00, 0x00, 0x00, 0xAA, 0x00});
+    ASSERT_TRUE(waitUntil([&] { return board.stats().bytesToBoard == 1; }));
     port.purge();
-    EXPECT_TRUE(port.readFrame(1000ms));  // still pinging
+    EXPECT_TRUE(port.readFrame(5000ms));  // still pinging
 
     board.setMuted(true);
-    std::this_thread::sleep_for(50ms);
     port.purge();
     EXPECT_FALSE(port.readByte(200ms));
     board.powerCycle();
-    EXPECT_TRUE(port.readFrame(1000ms));
+    EXPECT_TRUE(port.readFrame(5000ms));
 
     EXPECT_FALSE(parseFaultRule("sideways:drop:p=0.5"));
     EXPECT_FALSE(parseFaultRule("in:drop"));
@@ -240,22 +258,80 @@ TEST(Link, FaultsDropCorruptAndMute) {
 TEST(Link, DelayAndStallHoldTheStream) {
     BoardOptions o = fast();
     o.faults.push_back(*parseFaultRule("out:delay:at=0:ms=300"));
+    // Before the board exists: its first byte cannot leave earlier.
+    const auto start = std::chrono::steady_clock::now();
     Board board(o);
     HostPort port(board.portPath(), B19200);
-    const auto start = std::chrono::steady_clock::now();
-    ASSERT_TRUE(port.readFrame(2000ms));
-    EXPECT_GE(std::chrono::steady_clock::now() - start, 290ms);
+    ASSERT_TRUE(port.readFrame(5000ms));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
 
+    // Frozen for far longer than the check below lasts, however late the
+    // test's thread gets to it.
     BoardOptions s = fast();
-    s.faults.push_back(*parseFaultRule("in:stall:at=0:ms=300"));
+    s.faults.push_back(*parseFaultRule("in:stall:at=0:ms=2000"));
     Board stalled(s);
     HostPort port2(stalled.portPath(), B19200);
-    ASSERT_TRUE(port2.readFrame(1000ms));
+    ASSERT_TRUE(port2.readFrame(5000ms));
     port2.write({0x00});
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(waitUntil([&] { return stalled.stats().bytesToBoard == 1; }));  // the stall began
     port2.purge();
-    EXPECT_FALSE(port2.readByte(150ms));  // frozen: no pings
-    EXPECT_TRUE(port2.readFrame(1000ms));
+    EXPECT_FALSE(port2.readByte(300ms));  // frozen: no pings
+    EXPECT_TRUE(port2.readFrame(10000ms));
+}
+
+// A host that wrote at the board's rate and changed its rate while the
+// board's thread got no processor: what it wrote arrives as written, as it
+// would have on a line. A board on time garbles what the host sends at a
+// rate its UART does not run at.
+TEST(Link, BytesThatWaitedWhileTheBoardLaggedArriveAsSent) {
+    const auto echo = program("echo.bin");
+    ASSERT_FALSE(echo.empty());
+    std::mutex m;
+    std::condition_variable cv;
+    bool lagging = false, release = false;
+    BoardOptions o = fast();
+    // At the program's "E" on the debug UART the board's thread stops (with
+    // the board locked) until the test lets it go.
+    o.debugSink = [&, armed = true](std::string_view) mutable {
+        if (!armed)
+            return;
+        armed = false;
+        const auto since = std::chrono::steady_clock::now();
+        std::unique_lock lock(m);
+        lagging = true;
+        cv.notify_all();
+        cv.wait_for(lock, 10s, [&] { return release; });
+        lock.unlock();
+        // Long enough to count as a lag, however quickly the test answered.
+        std::this_thread::sleep_until(since + 100ms);
+    };
+    Board board(o);
+    HostPort port(board.portPath(), B19200);
+    board.loadAndStart(0x00300000, echo);
+    {
+        std::unique_lock lock(m);
+        ASSERT_TRUE(cv.wait_for(lock, 10s, [&] { return lagging; }));
+    }
+    port.write({0x1B});  // ESC at the UART's rate: the program goes back to its ROM
+    port.setBaud(B115200);
+    {
+        std::lock_guard lock(m);
+        release = true;
+    }
+    cv.notify_all();
+    EXPECT_TRUE(waitUntil([&] { return board.inRom(); }));
+
+    // On time: once the board has seen the new rate (a byte has left since),
+    // a version query at 115,200 reaches the ROM garbled and it pings on.
+    Board onTime(fast());
+    HostPort fastHost(onTime.portPath(), B115200);
+    const auto seen = onTime.stats().bytesFromBoard;
+    ASSERT_TRUE(waitUntil([&] { return onTime.stats().bytesFromBoard > seen; }));
+    fastHost.sendFrame(0x0C);
+    ASSERT_TRUE(waitUntil([&] { return onTime.stats().bytesToBoard == 6; }));
+    const auto after = onTime.stats().bytesFromBoard;
+    // More than what was on its way and an answer: pings.
+    EXPECT_TRUE(waitUntil([&] { return onTime.stats().bytesFromBoard > after + kBytesInFlight + 8 + 6; }));
 }
 
 TEST(Soc, FlashWindowFromTheCoreAndPowerCycle) {
@@ -265,8 +341,7 @@ TEST(Soc, FlashWindowFromTheCoreAndPowerCycle) {
     ASSERT_FALSE(prog.empty());
     const auto entries = board.stats().romEntries;
     board.loadAndStart(0x00300000, prog);
-    for (int i = 0; i < 400 && board.stats().romEntries == entries; ++i)
-        std::this_thread::sleep_for(5ms);
+    ASSERT_TRUE(waitUntil([&] { return board.stats().romEntries != entries; }));
     ASSERT_TRUE(board.inRom());
     const auto r = board.readMemory(0x100, 8);
     EXPECT_EQ(r[0] | r[1] << 8, 0xBF);
