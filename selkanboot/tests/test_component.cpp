@@ -194,10 +194,22 @@ TEST(SelkanBootCancel, UploadWithoutThreadHandleOutlivesRelease)
     ASSERT_EQ(c->boot->Upload(nullptr), S_OK);
     // The client lets go at once; the thread keeps the object alive.
     c.reset();
-    for (int i = 0; i < 400 && rom.seen().loads == 0; ++i)
+    // The limit is generous for a loaded machine; the upload takes well
+    // under a second.
+    const DWORD start = GetTickCount();
+    while (rom.seen().loads == 0 && GetTickCount() - start < 20000)
         Sleep(10);
     EXPECT_EQ(rom.seen().loads, 1);
-    Sleep(300);  // let the thread close its port before the ROM goes
+    // The thread lets go of the object last, once its port is closed: only
+    // then may the ROM go.
+    std::string error;
+    platform::Module* module = platform::loadModule(componentPath().c_str(), error);
+    ASSERT_NE(module, nullptr) << error;
+    auto canUnload = reinterpret_cast<DllCanUnloadNowFn>(platform::findSymbol(module, "DllCanUnloadNow"));
+    ASSERT_NE(canUnload, nullptr);
+    while (canUnload() != S_OK && GetTickCount() - start < 20000)
+        Sleep(10);
+    EXPECT_EQ(canUnload(), S_OK);
 }
 
 }  // namespace

@@ -23,9 +23,11 @@ sim::BoardOptions boardOptions(std::uint8_t identity = 0x64)
     return o;
 }
 
+// The limit is generous: the board's thread may wait long for a core on a
+// loaded machine.
 bool markerSet(const sim::Board& board)
 {
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < 1000; ++i) {
         std::vector<std::uint8_t> m = board.readMemory(kMarker, 2);
         if (m.size() == 2 && m[0] == 0xEF && m[1] == 0xBE)
             return true;
