@@ -110,18 +110,12 @@ TEST_F(LauncherTest, TheBlockArrivesWithAWorkingCancelDuplicate) {
 
 TEST_F(LauncherTest, CancelReachesTheWorker) {
     std::vector<ServiceRecord> records;
-    WorkerLauncher l2(job(JobKind::dump, "waitcancel:20000;return:failure"),
-                      [&](ServiceRecord s) { records.push_back(std::move(s)); });
-    HANDLE setter = StartThread(
-        [&]() -> DWORD {
-            Sleep(200);
-            SetEvent(cancel);
-            return 0;
-        },
-        nullptr);
+    // Set once the worker says it is about to wait for it.
+    WorkerLauncher l2(job(JobKind::dump, "text:waiting;waitcancel:20000;return:failure"), [&](ServiceRecord s) {
+        if (s.kind == ServiceKind::SERVICE_TEXT && s.text == "waiting") SetEvent(cancel);
+        records.push_back(std::move(s));
+    });
     l2.run();
-    WaitForSingleObject(setter, INFINITE);
-    CloseHandle(setter);
     ASSERT_FALSE(records.empty());
     EXPECT_EQ(records.back().kind, ServiceKind::SERVICE_COMPLETION);
     EXPECT_EQ(records.back().first, 3u);
