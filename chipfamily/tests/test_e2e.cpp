@@ -264,16 +264,19 @@ TEST(ChipFamilyE2e, MismatchAfterBurnUsesTheFamilyText) {
         auto* burn = start<IBurnixBurn>(rig, *p.clsid, Op::burn);
         Reader reader;
         const Bytes image = testImage(0x3000, 11);
-        // The board is still programming when the stream has been sent; the
-        // word is changed once it has finished (normally within the 400 ms
-        // pause before verifying), as a bit that flips afterwards would be.
+        // A bit that flips after programming: the first word changes once
+        // the board has programmed it. The board compares only after taking
+        // the rest of the stream (about a second at this rate) and the
+        // family's 400 ms pause, ample time for the change.
+        const std::uint8_t flipped = static_cast<std::uint8_t>(image[0] ^ 0x10);
         reader.onRecord = [&, part = p](const pipe::Record& r) {
             auto* t = std::get_if<pipe::TextMessage>(&r);
             if (!t || t->text != prefixed(part, "Flash burning complete.")) return;
-            for (int i = 0; i < 5000 && rig.board().debugLog().find("FINISHED BURNING") == std::string::npos; ++i)
+            const Bytes first(image.begin(), image.begin() + 2);
+            for (int i = 0; i < 10000 && rig.board().readFlash(0, 2) != first; ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            const std::uint8_t word[2] = {static_cast<std::uint8_t>(~image[0x2802]), image[0x2803]};
-            rig.board().writeFlash(0x2802, word);
+            const std::uint8_t cell[1] = {flipped};
+            rig.board().writeFlash(0, cell);
         };
         burn->SetBurnSource(writeTemp("mismatch.bin", image).c_str());
         burn->SetBurnSpan(0, static_cast<DWORD>(image.size()));
@@ -288,8 +291,11 @@ TEST(ChipFamilyE2e, MismatchAfterBurnUsesTheFamilyText) {
             if (auto* t = std::get_if<pipe::TextMessage>(&r))
                 failedClass0 |= t->text == prefixed(p, text) && t->messageClass == 0;
         EXPECT_TRUE(failedClass0) << p.family;
-        EXPECT_TRUE(has(Reader::texts(records), prefixed(p, "Verifying addresses 00002000 - 00003000")));
-        EXPECT_FALSE(has(Reader::texts(records), prefixed(p, "Verification passed.")));
+        const auto texts = Reader::texts(records);
+        EXPECT_TRUE(has(texts, prefixed(p, "Verifying addresses 00000000 - 00001000")));
+        // The first difference ends the comparison.
+        EXPECT_FALSE(has(texts, prefixed(p, "Verifying addresses 00001000 - 00002000")));
+        EXPECT_FALSE(has(texts, prefixed(p, "Verification passed.")));
     }
 }
 
