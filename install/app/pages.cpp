@@ -77,7 +77,7 @@ CInstallPage::CInstallPage(COmbraInstallPropertySheet* sheet, const char* object
 {
     setObjectName(QString::fromLatin1(objectName));
     setProperty(kPageCaptionProperty, caption);
-    setFixedSize(kPageWidth, kPageHeight);
+    setMinimumSize(kPageWidth, kPageHeight);
     auto* row = new QHBoxLayout(this);
     auto* bitmap = new QLabel(this);
     bitmap->setObjectName(QStringLiteral("productBitmap"));

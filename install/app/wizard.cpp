@@ -42,6 +42,8 @@ COmbraInstallPropertySheet::COmbraInstallPropertySheet(InstallEnvironment env, Q
     setWizardStyle(QWizard::ClassicStyle);
     setOption(QWizard::NoBackButtonOnStartPage, true);
     setOption(QWizard::NoBackButtonOnLastPage, true);
+    // Room for the largest page from the start, so nothing is cut off.
+    setMinimumSize(580, 430);
 
     state_.destination = defaultDestination();
     for (int i = 0; i < kComponentCount; ++i) state_.components.push_back(i);
