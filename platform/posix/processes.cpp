@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "console_state.h"
 #include "handle_object.h"
 #include "ombra/platform/process.h"
 
@@ -163,7 +164,13 @@ HANDLE CreateProcess(const std::string& programPath, std::span<const std::string
     ::sigemptyset(&none);
     if (error == 0) error = ::posix_spawnattr_setsigdefault(&spawn.attr, &defaults);
     if (error == 0) error = ::posix_spawnattr_setsigmask(&spawn.attr, &none);
-    if (error == 0) error = ::posix_spawnattr_setflags(&spawn.attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+    // A parent that takes the terminal's Ctrl-C ends its children itself.
+    if (childrenOutsideConsoleGroup()) {
+        flags |= POSIX_SPAWN_SETPGROUP;
+        if (error == 0) error = ::posix_spawnattr_setpgroup(&spawn.attr, 0);
+    }
+    if (error == 0) error = ::posix_spawnattr_setflags(&spawn.attr, flags);
     if (error != 0) {
         SetLastError(static_cast<DWORD>(error));
         return nullptr;
