@@ -2,7 +2,7 @@
 # missing. Sourced by scripts/test.sh and scripts/demo.sh.
 OMBRA_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev nasm lrzsz
                 libunicorn-dev libserialport-dev zlib1g-dev qt6-base-dev
-                xvfb xauth)
+                xvfb xauth libssl-dev nlohmann-json3-dev)
 
 ombra_install_packages() {
   local missing=() p
