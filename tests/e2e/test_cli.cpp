@@ -3,6 +3,7 @@
 // verification fails while every worker status says success.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -64,8 +65,11 @@ private:
 // Runs ombra-cli to its end, its output captured in a file by the shell.
 Finished runCli(const Registry& registry, std::vector<std::string> args) {
     const std::string out = registry.file("cli-output.txt");
-    std::vector<std::string> shell = {"-c", "out=$1; shift; exec \"$@\" >\"$out\" 2>&1", "sh", out,
-                                      runDir() + "/ombra-cli"};
+    // A temporary folder of the run's own, to see what is left in it.
+    const std::string tmp = registry.file("tmp");
+    fs::create_directories(tmp);
+    std::vector<std::string> shell = {"-c", "out=$1; export TMPDIR=$2; shift 2; exec \"$@\" >\"$out\" 2>&1", "sh",
+                                      out, tmp, runDir() + "/ombra-cli"};
     shell.insert(shell.end(), args.begin(), args.end());
     Finished f;
     const HANDLE process = CreateProcess("/bin/sh", shell, {});
@@ -156,6 +160,86 @@ TEST(Cli, CorruptedStreamFailsTheVerificationDespiteASuccessStatus) {
     EXPECT_NE(run.output.find("  result: failed\n    SST:Verification failed.\n"), std::string::npos) << run.output;
     EXPECT_EQ(run.output.find("result: passed"), std::string::npos) << run.output;
     EXPECT_EQ(afterStartLine(readText(log)), logBody(image, sim.port(), " *\tSST:Verification failed.\n\r"));
+}
+
+namespace {
+
+// Intel HEX records with their checksums.
+std::string hexRecord(unsigned type, unsigned address, const Bytes& data) {
+    char b[8];
+    std::string r = ":";
+    unsigned sum = 0;
+    auto put = [&](unsigned v) {
+        std::snprintf(b, sizeof b, "%02X", v & 0xFF);
+        r += b;
+        sum += v & 0xFF;
+    };
+    put(static_cast<unsigned>(data.size()));
+    put(address >> 8);
+    put(address);
+    put(type);
+    for (auto d : data) put(d);
+    put(0x100 - (sum & 0xFF));
+    return r + "\n";
+}
+
+void writeText(const std::string& path, const std::string& text) { writeBytes(path, Bytes(text.begin(), text.end())); }
+
+}  // namespace
+
+TEST(Cli, HexImageBurnsFromItsLowestAddressWithTheGapErased) {
+    Registry registry;
+    SimProcess sim(registry, {});
+    ASSERT_TRUE(sim.waitUntilUp());
+    // Two blocks of 2 KiB at 0x1000 and 0x2000, written last block first.
+    const Bytes a = pattern(2048, 21), b = pattern(2048, 22);
+    std::string hex;
+    for (unsigned i = 0; i < 2048; i += 32)
+        hex += hexRecord(0, 0x2000 + i, Bytes(b.begin() + i, b.begin() + i + 32));
+    for (unsigned i = 0; i < 2048; i += 32)
+        hex += hexRecord(0, 0x1000 + i, Bytes(a.begin() + i, a.begin() + i + 32));
+    hex += ":00000001FF\n";
+    const std::string image = registry.file("firmware.hex");
+    writeText(image, hex);
+
+    const Finished burn = runCli(registry, {"burn", "--port", sim.port(), "--image", image, "--verify"});
+    EXPECT_EQ(burn.exitCode, 0u) << burn.output;
+    EXPECT_NE(burn.output.find("Image " + image + ": ihex, 6144 bytes from 0x1000"), std::string::npos) << burn.output;
+    EXPECT_NE(burn.output.find("at 0x1000"), std::string::npos) << burn.output;
+    EXPECT_NE(burn.output.find("  result: passed\n"), std::string::npos) << burn.output;
+    for (const auto& entry : fs::directory_iterator(registry.file("tmp")))
+        EXPECT_NE(entry.path().filename().string().rfind("ombra-image-", 0), 0u) << entry.path() << " is left";
+
+    const std::string dumped = registry.file("dump.bin");
+    const Finished dump = runCli(registry, {"dump", "--port", sim.port(), "--out", dumped, "--start", "0x800",
+                                            "--length", "0x2000"});
+    ASSERT_EQ(dump.exitCode, 0u) << dump.output;
+    Bytes expected(0x800, 0xFF);  // erased below the image
+    expected.insert(expected.end(), a.begin(), a.end());
+    expected.insert(expected.end(), 0x800, 0xFF);  // the gap
+    expected.insert(expected.end(), b.begin(), b.end());
+    EXPECT_EQ(readBytes(dumped), expected);
+}
+
+TEST(Cli, BadImageRecordStopsBeforeAnyBoardIsTouched) {
+    Registry registry(std::vector<std::string>{});
+    const std::string image = registry.file("firmware.hex");
+    writeText(image, hexRecord(0, 0, {1, 2, 3}) + ":0300030001020300\n:00000001FF\n");
+    // No such port: any attempt to reach a board would say so.
+    const Finished run = runCli(registry, {"burn", "--port", registry.file("no-port"), "--image", image});
+    EXPECT_EQ(run.exitCode, 1u) << run.output;
+    EXPECT_EQ(run.output, "ombra-cli: " + image + ":2: checksum is 00, the record's bytes need F4\n");
+
+    // A text image places itself: --start is refused.
+    writeText(image, hexRecord(0, 0, {1, 2, 3}) + ":00000001FF\n");
+    const Finished start =
+        runCli(registry, {"burn", "--port", registry.file("no-port"), "--image", image, "--start", "0x100"});
+    EXPECT_EQ(start.exitCode, 2u) << start.output;
+    // Read as the format asked for, not by its content.
+    const Finished asked = runCli(registry, {"burn", "--port", registry.file("no-port"), "--image", image, "--format",
+                                           "srec"});
+    EXPECT_EQ(asked.exitCode, 1u) << asked.output;
+    EXPECT_NE(asked.output.find(image + ":1: a record starts with 'S', not ':'"), std::string::npos) << asked.output;
 }
 
 TEST(Cli, UsageErrorsAndHelpTellTheExitCodes) {

@@ -9,11 +9,13 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "ombra/burnix/interfaces.h"
 #include "ombra/chipfamily/chipfamily.h"
+#include "ombra/image/image.h"
 #include "ombra/common/comm_records.h"
 #include "ombra/launcher/launcher.h"
 #include "ombra/launcher/run_report.h"
@@ -38,7 +40,9 @@ void usage(std::FILE* to) {
         "       ombra-cli dump --port PORT --out FILE --length BYTES [options]\n"
         "options: --programmer NAME (a Burnix driver such as SST, Intel, AMD, or Cobalt,\n"
         "         Nickel, Copper; default SST), --device N (skips identification),\n"
-        "         --start ADDRESS, --baud RATE (default 115200),\n"
+        "         --start ADDRESS (raw images and dumps), --baud RATE (default 115200),\n"
+        "         --format auto|raw|ihex|srec (burn only; default auto: Intel HEX and\n"
+        "         S-record files by their content, raw binary otherwise),\n"
         "         --log FILE (burn only: writes the unattended run report to FILE)\n"
         "exit codes: 0 passed; 1 failed (a run failed or reported a failure, such as\n"
         "         a failed verification, or the log file could not be written);\n"
@@ -50,7 +54,8 @@ struct Options {
     std::string command, port, image, out, log, programmer = "SST";
     DWORD baud = 115200, start = 0, length = 0;
     long device = -1;
-    bool verify = false;
+    bool verify = false, startGiven = false, formatGiven = false;
+    std::optional<image::Format> format;
 };
 
 bool parseNumber(const char* text, DWORD& value) {
@@ -79,13 +84,14 @@ bool parse(int argc, char** argv, Options& o) {
         else if (arg == "--programmer") o.programmer = value;
         else if (arg == "--log" && *value != '\0') o.log = value;
         else if (arg == "--baud" && parseNumber(value, n)) o.baud = n;
-        else if (arg == "--start" && parseNumber(value, n)) o.start = n;
+        else if (arg == "--start" && parseNumber(value, n)) o.start = n, o.startGiven = true;
+        else if (arg == "--format" && image::parseFormatName(value, o.format)) o.formatGiven = true;
         else if (arg == "--length" && parseNumber(value, n)) o.length = n;
         else if (arg == "--device" && parseNumber(value, n) && n <= 0xFFFF) o.device = static_cast<long>(n);
         else return false;
     }
     if (o.port.empty()) return false;
-    if (!o.log.empty() && o.command != "burn") return false;
+    if ((!o.log.empty() || o.formatGiven) && o.command != "burn") return false;
     if (o.command == "identify") return true;
     if (o.command == "burn") return !o.image.empty();
     if (o.command == "dump") return !o.out.empty() && o.length > 0;
@@ -234,6 +240,41 @@ int main(int argc, char** argv) {
         usage(stderr);
         return 2;
     }
+    // The whole image is read and checked before any board hears of it; a
+    // text image goes to the burn as a raw copy from its lowest address.
+    std::string burnPath = o.image;
+    struct TemporaryFile {
+        std::string path;
+        ~TemporaryFile() { image::removeFile(path); }
+    } temporaryImage;
+    DWORD burnStart = o.start;
+    if (o.command == "burn") {
+        image::Image img;
+        std::vector<std::uint8_t> fileBytes;
+        image::ImageError error;
+        if (!image::loadImage(o.image, o.format, img, fileBytes, error)) {
+            std::fprintf(stderr, "ombra-cli: %s\n", image::describe(o.image, error).c_str());
+            return 1;
+        }
+        if (img.format != image::Format::raw) {
+            if (o.startGiven) {
+                std::fprintf(stderr, "ombra-cli: --start is for raw images; %s places its records itself\n",
+                             o.image.c_str());
+                return 2;
+            }
+            std::string why;
+            temporaryImage.path = image::writeTemporaryImage(img.bytes, why);
+            if (temporaryImage.path.empty()) {
+                std::fprintf(stderr, "ombra-cli: %s\n", why.c_str());
+                return 1;
+            }
+            burnPath = temporaryImage.path;
+            burnStart = img.start;
+        }
+        std::printf("Image %s: %s, %zu bytes from 0x%X, SHA-256 %s\n", o.image.c_str(), image::formatName(img.format),
+                    img.bytes.size(), unsigned(burnStart), image::sha256Hex(img.bytes).c_str());
+    }
+
     CoInitialize(nullptr);
     pipe::ParameterBlock block;
     if (!programmerClass(o.programmer, block.programmerClsid)) {
@@ -287,11 +328,11 @@ int main(int argc, char** argv) {
     }
     if (detail.passed() && burnCommand) {
         std::printf("Burn%s %s at 0x%X (device %ld)\n", o.verify ? " and verify" : "", o.image.c_str(),
-                    unsigned(o.start), device);
+                    unsigned(burnStart), device);
         block.operation = pipe::Operation::burn;
         block.deviceNumber = static_cast<DWORD>(device);
-        block.path = o.image;
-        block.start = o.start;
+        block.path = burnPath;
+        block.start = burnStart;
         block.verifyFlag = o.verify ? 1 : 0;
         const std::size_t before = detail.failures().size();
         RunOutcome r = runOne(JobKind::burn, "Tordel", block, cancel, argv[0], detail);

@@ -314,9 +314,12 @@ TEST(ImageFile, LoadsChecksAndDescribesTheFile) {
     ASSERT_TRUE(loadImage(copy, Format::raw, image, fileBytes, error)) << error.cause;
     EXPECT_EQ(image.bytes, bytes);
     EXPECT_EQ(fileBytes, bytes);
-    EXPECT_NE(writeTemporaryImage(bytes, why), copy);  // a name of its own each time
+    const std::string another = writeTemporaryImage(bytes, why);
+    EXPECT_NE(another, copy);  // a name of its own each time
     removeFile(copy);
+    removeFile(another);
     EXPECT_FALSE(std::filesystem::exists(copy));
+    EXPECT_FALSE(std::filesystem::exists(another));
     std::filesystem::remove_all(dir);
 }
 
