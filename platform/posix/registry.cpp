@@ -70,10 +70,26 @@ HKEY newHandle(int hive, std::vector<std::string> path, REGSAM sam)
 
 bool allowed(const Resolved& r, REGSAM need) { return (r.sam & need) == need; }
 
-// Folder of the hive files; empty when no folder can be named.
-std::string registryDir()
+constexpr int kCurrentUserHive = 1;  // index in kHiveNames
+
+// The machine-wide hives' folder of a machine-wide installation.
+std::string machineRegistryDir()
+{
+    if (const char* d = std::getenv("OMBRA_MACHINE_REGISTRY_DIR"); d && *d) return d;
+    return "/var/lib/ombra/registry";
+}
+
+// Folder of a hive's file; empty when no folder can be named. The machine
+// and classes hives are shared by every user when the machine folder
+// exists; the user's hive is always the user's own.
+std::string registryDir(int hive)
 {
     if (const char* d = std::getenv("OMBRA_REGISTRY_DIR"); d && *d) return d;
+    if (hive != kCurrentUserHive) {
+        std::string machine = machineRegistryDir();
+        struct stat st{};
+        if (::stat(machine.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return machine;
+    }
     if (const char* x = std::getenv("XDG_DATA_HOME"); x && x[0] == '/') return std::string(x) + "/ombra/registry";
     if (const char* h = std::getenv("HOME"); h && *h) return std::string(h) + "/.local/share/ombra/registry";
     return {};
@@ -215,7 +231,7 @@ template <class F>
 LONG readHive(int hive, F&& f)
 {
     Key root;
-    std::string dir = registryDir();
+    std::string dir = registryDir(hive);
     if (!dir.empty()) {
         std::string file = dir + "/" + kHiveNames[hive] + ".reg";
         struct stat st{};
@@ -236,7 +252,7 @@ LONG readHive(int hive, F&& f)
 template <class F>
 LONG writeHive(int hive, F&& f)
 {
-    std::string dir = registryDir();
+    std::string dir = registryDir(hive);
     if (dir.empty() || !makeDirs(dir)) return ERROR_PATH_NOT_FOUND;
     std::string file = dir + "/" + kHiveNames[hive] + ".reg";
     HiveLock lock(dir + "/" + kHiveNames[hive] + ".lock", true);

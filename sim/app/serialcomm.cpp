@@ -22,10 +22,16 @@ namespace {
 constexpr const char* kHive = "HKEY_LOCAL_MACHINE";
 constexpr const char* kKeyLine = "[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM]";
 
-// The store's folder, found the way the product finds it.
+// The machine hive's folder, found the way the product finds it.
 std::string storeFolder() {
     if (const char* d = std::getenv("OMBRA_REGISTRY_DIR"); d && *d)
         return d;
+    // A machine-wide installation keeps the machine hive for every user.
+    const char* m = std::getenv("OMBRA_MACHINE_REGISTRY_DIR");
+    const std::string machine = m && *m ? m : "/var/lib/ombra/registry";
+    struct stat st{};
+    if (::stat(machine.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        return machine;
     if (const char* x = std::getenv("XDG_DATA_HOME"); x && x[0] == '/')
         return std::string(x) + "/ombra/registry";
     if (const char* h = std::getenv("HOME"); h && *h)

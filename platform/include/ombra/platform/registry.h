@@ -1,6 +1,8 @@
 // The registry: Win32 calls, names and results, kept in one REGEDIT 5 text
-// file per hive (HKEY_LOCAL_MACHINE.reg, ...) in OMBRA_REGISTRY_DIR (default
-// ~/.local/share/ombra/registry/). Names compare case-insensitively and keep
+// file per hive (HKEY_LOCAL_MACHINE.reg, ...) in OMBRA_REGISTRY_DIR, else in
+// ~/.local/share/ombra/registry/; but HKEY_LOCAL_MACHINE and
+// HKEY_CLASSES_ROOT live in /var/lib/ombra/registry (OMBRA_MACHINE_REGISTRY_DIR)
+// when that folder exists, shared by every user. Names compare case-insensitively and keep
 // their case; keys and values enumerate in the order they were created.
 //
 // Safe across processes: every call re-reads the hive under a lock, and a
