@@ -4,13 +4,11 @@
 # Deferred to the end of the top-level folder: by then every target is known.
 # A deliverable this build does not have is left out of the payload.
 
-function(ombra_install_payload)
+# ombra_install_rows(<var>): the installation's files as triples id, kind,
+# what (kind TARGET: a target name; FILE: a source file; TREE: a file of the
+# driver tree), in the order of core/install_table.cpp.
+function(ombra_install_rows var)
   get_property(src GLOBAL PROPERTY OMBRA_INSTALL_SOURCE_DIR)
-  get_property(bin GLOBAL PROPERTY OMBRA_INSTALL_BINARY_DIR)
-  set(out ${bin}/payload)
-  file(MAKE_DIRECTORY ${out})
-
-  # id, then TARGET name or FILE path (same rows as core/install_table.cpp).
   set(rows
     136 TARGET Ombra
     131 TARGET Tordel
@@ -32,16 +30,23 @@ function(ombra_install_payload)
     147 TARGET selkan-sim
     148 TARGET ombra-cli)
   set(id 150)
-  set(drivers ${OMBRA_RUN_DIR}/Drivers)
-  list(APPEND rows ${id} TREE ${drivers}/Common/Burnix.cfg)
+  list(APPEND rows ${id} TREE Common/Burnix.cfg)
   foreach(driver SST Intel AMD)
     math(EXPR id "${id} + 1")
-    list(APPEND rows ${id} TREE ${drivers}/${driver}/${driver}.cfg)
+    list(APPEND rows ${id} TREE ${driver}/${driver}.cfg)
     foreach(program RemoteIdentify RemoteBurn RemoteVerify RemoteDump)
       math(EXPR id "${id} + 1")
-      list(APPEND rows ${id} TREE ${drivers}/${driver}/RemoteCode/${program}.bin)
+      list(APPEND rows ${id} TREE ${driver}/RemoteCode/${program}.bin)
     endforeach()
   endforeach()
+  set(${var} ${rows} PARENT_SCOPE)
+endfunction()
+
+function(ombra_install_payload)
+  get_property(bin GLOBAL PROPERTY OMBRA_INSTALL_BINARY_DIR)
+  set(out ${bin}/payload)
+  file(MAKE_DIRECTORY ${out})
+  ombra_install_rows(rows)
 
   set(outputs "")
   set(missing "")
@@ -63,8 +68,8 @@ function(ombra_install_payload)
         list(APPEND missing "driver tree")
         continue()
       endif()
-      set(input ${what})
-      set(depends ${what} ombra_remote_programs)
+      set(input ${OMBRA_RUN_DIR}/Drivers/${what})
+      set(depends ${input} ombra_remote_programs)
     else()
       set(input ${what})
       set(depends ${what})
