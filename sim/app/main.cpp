@@ -1,5 +1,6 @@
 // selkan-sim: runs simulated boards, each on its own pseudo-terminal, until
 // SIGINT or SIGTERM; prints one port path per board on standard output.
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -52,6 +53,8 @@ Link:
                                  power-cycled)
                             p=P  probability per byte; at= byte offsets since
                                  power-up in that direction
+                            board=I,J...  only these boards (from 0; default:
+                                 every board)
   --seed N                random seed for probabilistic faults (default 1)
   --link NAME             make NAME a symbolic link to the port (board i of
                           several: NAMEi); removed on exit
@@ -85,6 +88,46 @@ bool parseHex(const std::string& s, unsigned long max, unsigned long& out) {
     errno = 0;
     out = std::strtoul(s.c_str(), &end, 16);
     return errno == 0 && *end == '\0' && out <= max;
+}
+
+// A fault rule for some boards only.
+struct BoardFault {
+    FaultRule rule;
+    std::vector<int> boards;  // empty: every board
+};
+
+// The rule without its "board=I,J" part, whose numbers go to `boards`;
+// `why` says what is wrong with them.
+std::string withoutBoards(const std::string& text, std::vector<int>& boards, std::string& why) {
+    std::string rest;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t colon = text.find(':', start);
+        const std::string part = text.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+        if (part.starts_with("board=")) {
+            std::size_t at = 6;
+            while (at <= part.size()) {
+                const std::size_t comma = part.find(',', at);
+                const std::string n = part.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+                char* end = nullptr;
+                const long b = std::strtol(n.c_str(), &end, 10);
+                if (n.empty() || *end != '\0' || b < 0 || b > 63) {
+                    why = "bad board number in " + text;
+                    return {};
+                }
+                boards.push_back(static_cast<int>(b));
+                if (comma == std::string::npos)
+                    break;
+                at = comma + 1;
+            }
+        } else {
+            rest += (start == 0 ? "" : ":") + part;
+        }
+        if (colon == std::string::npos)
+            break;
+        start = colon + 1;
+    }
+    return rest;
 }
 
 std::string indexed(const std::string& path, int i) {
@@ -123,6 +166,7 @@ struct Output {
 int main(int argc, char** argv) {
     BoardOptions base;
     int boards = 1;
+    std::vector<BoardFault> faults;
     std::string link, debugLog, trace;
     bool quiet = false;
     std::vector<std::string> args(argv + 1, argv + argc);
@@ -193,10 +237,14 @@ int main(int argc, char** argv) {
             base.garbleOnRateMismatch = false;
         } else if (a == "--fault") {
             std::string why;
-            auto rule = parseFaultRule(value(), &why);
+            std::vector<int> only;
+            const std::string text = withoutBoards(value(), only, why);
+            if (!why.empty())
+                usage(why);
+            auto rule = parseFaultRule(text, &why);
             if (!rule)
                 usage(why);
-            base.faults.push_back(*rule);
+            faults.push_back({*rule, only});
         } else if (a == "--seed") {
             const std::string& v = value();
             char* end = nullptr;
@@ -216,6 +264,11 @@ int main(int argc, char** argv) {
         }
     }
 
+    for (const auto& f : faults)
+        for (int b : f.boards)
+            if (b >= boards)
+                usage("--fault names board " + std::to_string(b) + " of " + std::to_string(boards));
+
     // Signals are taken by sigwait below; the board threads inherit the mask.
     sigset_t sigs;
     sigemptyset(&sigs);
@@ -232,6 +285,9 @@ int main(int argc, char** argv) {
     for (int i = 0; i < boards; ++i) {
         BoardOptions o = base;
         o.seed = base.seed + static_cast<std::uint32_t>(i);
+        for (const auto& f : faults)
+            if (f.boards.empty() || std::find(f.boards.begin(), f.boards.end(), i) != f.boards.end())
+                o.faults.push_back(f.rule);
         if (!o.flashFile.empty())
             o.flashFile = indexed(base.flashFile, i);
         if (!debugLog.empty()) {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "e2e_rig.h"
+#include "cli_rig.h"
 #include "ombra/platform/clock.h"
 #include "ombra/platform/handle.h"
 #include "ombra/platform/process.h"
@@ -18,79 +18,6 @@ using namespace ombra;
 using namespace ombra::e2e;
 
 namespace {
-
-// Generous: only a machine that has stopped would reach them.
-constexpr DWORD kBoardUpMs = 60'000;
-constexpr DWORD kCliRunMs = 240'000;
-
-struct Finished {
-    DWORD exitCode = STILL_ACTIVE;
-    std::string output;  // standard output and error together
-};
-
-// selkan-sim with its port behind a link in the registry's folder.
-class SimProcess {
-public:
-    SimProcess(const Registry& registry, std::vector<std::string> options) : link_(registry.file("port")) {
-        options.insert(options.end(), {"--no-pacing", "--flash-time-scale", "0", "--quiet", "--link", link_});
-        process_ = CreateProcess(runDir() + "/selkan-sim", options, {});
-    }
-    ~SimProcess() {
-        if (process_ == nullptr) return;
-        TerminateProcess(process_, 0);
-        WaitForSingleObject(process_, INFINITE);
-        CloseHandle(process_);
-    }
-    SimProcess(const SimProcess&) = delete;
-    SimProcess& operator=(const SimProcess&) = delete;
-
-    // The link is made once the board runs in its ROM.
-    bool waitUntilUp() const {
-        const DWORD start = GetTickCount();
-        while (GetTickCount() - start < kBoardUpMs) {
-            std::error_code ec;
-            if (fs::exists(link_, ec)) return true;
-            if (process_ == nullptr || WaitForSingleObject(process_, 0) == WAIT_OBJECT_0) return false;
-            Sleep(20);
-        }
-        return false;
-    }
-    const std::string& port() const { return link_; }
-
-private:
-    std::string link_;
-    HANDLE process_ = nullptr;
-};
-
-// Runs ombra-cli to its end, its output captured in a file by the shell.
-Finished runCli(const Registry& registry, std::vector<std::string> args) {
-    const std::string out = registry.file("cli-output.txt");
-    // A temporary folder of the run's own, to see what is left in it.
-    const std::string tmp = registry.file("tmp");
-    fs::create_directories(tmp);
-    std::vector<std::string> shell = {"-c", "out=$1; export TMPDIR=$2; shift 2; exec \"$@\" >\"$out\" 2>&1", "sh",
-                                      out, tmp, runDir() + "/ombra-cli"};
-    shell.insert(shell.end(), args.begin(), args.end());
-    Finished f;
-    const HANDLE process = CreateProcess("/bin/sh", shell, {});
-    if (process == nullptr) return f;
-    if (WaitForSingleObject(process, kCliRunMs) != WAIT_OBJECT_0) {
-        TerminateProcess(process, 0);
-        WaitForSingleObject(process, INFINITE);
-        f.output = "ombra-cli did not end\n";
-    } else {
-        GetExitCodeProcess(process, &f.exitCode);
-    }
-    CloseHandle(process);
-    const Bytes bytes = readBytes(out);
-    f.output += std::string(bytes.begin(), bytes.end());
-    return f;
-}
-
-std::string readText(const std::string& path) {
-    const Bytes bytes = readBytes(path);
-    return std::string(bytes.begin(), bytes.end());
-}
 
 // The log after its first line (the start time).
 std::string afterStartLine(const std::string& log) {
@@ -244,14 +171,26 @@ TEST(Cli, BadImageRecordStopsBeforeAnyBoardIsTouched) {
 
 TEST(Cli, UsageErrorsAndHelpTellTheExitCodes) {
     Registry registry(std::vector<std::string>{});
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{}, {"burn", "--port", "p"}, {"identify", "--port", "p", "--log", "x.log"},
-          {"burn", "--port", "p", "--image", "i", "--log", ""}, {"erase", "--port", "p"}}) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{}, "no command"},
+        {{"burn", "--port", "p"}, "burn needs --image"},
+        {{"identify", "--port", "p", "--log", "x.log"}, "--log is for burn only"},
+        {{"burn", "--port", "p", "--image", "i", "--log", ""}, "bad value for --log: "},
+        {{"erase", "--port", "p"}, "unknown command erase"},
+        // Known only once the ports are: one dump file for two boards.
+        {{"dump", "--port", "a", "--port", "b", "--out", "d.bin", "--length", "16"},
+         "with several boards --out needs {n} or {port}"},
+        // The registry's SERIALCOMM key is empty here.
+        {{"identify", "--ports-from-registry"}, "no port listed under HARDWARE\\DEVICEMAP\\SERIALCOMM"},
+    };
+    for (const auto& [args, why] : cases) {
         const Finished run = runCli(registry, args);
         EXPECT_EQ(run.exitCode, 2u) << ::testing::PrintToString(args) << run.output;
-        EXPECT_NE(run.output.find("exit codes: 0 passed; 1 failed"), std::string::npos) << run.output;
+        EXPECT_EQ(run.output.rfind("ombra-cli: " + why + "\nusage: ombra-cli identify", 0), 0u) << run.output;
+        EXPECT_NE(run.output.find("exit codes: 0 passed"), std::string::npos) << run.output;
     }
     const Finished help = runCli(registry, {"--help"});
     EXPECT_EQ(help.exitCode, 0u);
-    EXPECT_NE(help.output.find("2 usage error"), std::string::npos) << help.output;
+    for (const char* code : {"exit codes: 0 passed (every board); 1 failed", "2 usage error", "3 cancelled (Ctrl-C)"})
+        EXPECT_NE(help.output.find(code), std::string::npos) << help.output;
 }

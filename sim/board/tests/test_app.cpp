@@ -152,6 +152,9 @@ TEST(SelkanSim, RejectsBadOptions) {
                                           {"--flash", "nonesuch"},
                                           {"--fault", "in:explode:p=1"},
                                           {"--boards", "0"},
+                                          {"--fault", "in:drop:board=x"},
+                                          {"--fault", "in:drop:board=0,"},
+                                          {"--boards", "2", "--fault", "both:mute:board=2"},
                                           {"--bogus"}}) {
         Sim sim(args);
         ASSERT_GT(sim.pid, 0);
