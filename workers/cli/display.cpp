@@ -196,7 +196,7 @@ std::string formatBoardLine(const BoardLine& l, int columns) {
     std::string s = "[" + std::to_string(l.number) + "] " + tail(l.port, 14) + " ";
     std::string op = l.operation.empty() ? "-" : l.operation;
     if (l.attempt > 1) op += " #" + std::to_string(l.attempt);
-    s += op + std::string(op.size() < 18 ? 18 - op.size() : 1, ' ');
+    s += op + std::string(op.size() < 20 ? 20 - op.size() : 1, ' ');
     if (l.percent >= 0) {
         const int filled = std::clamp(l.percent, 0, 100) / 5;
         char pct[8];

@@ -289,7 +289,7 @@ TEST(CliDisplay, BoardLine) {
     l.seconds = 3.25;
     l.latest = "SST:Flash burning complete.";
     EXPECT_EQ(formatBoardLine(l, 200),
-              "[12] ...der/board12 burn and verify #2 [####################] 100%    3.2 s  SST:Flash burning complete.");
+              "[12] ...der/board12 burn and verify #2  [####################] 100%    3.2 s  SST:Flash burning complete.");
     l.percent = -1;
     l.attempt = 1;
     l.port = "COM3";
