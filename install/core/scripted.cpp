@@ -90,6 +90,9 @@ int runUnattended(std::span<char* const> arguments, InstallEnvironment env, std:
         };
         std::string text;
         if (a == "--unattended") {
+        } else if (a == "--help") {
+            std::fputs(kUsage, out);
+            return 0;
         } else if (a == "--dest" && value(choices.destination)) {
             haveDest = true;
         } else if (a == "--components" && value(text)) {

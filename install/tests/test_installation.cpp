@@ -473,6 +473,8 @@ TEST_F(Scripted, AnEmptyListSelectsNothingAndNoMenuLeavesTheMenuAlone)
 
 TEST_F(Scripted, BadCommandLinesAndDestinationsAreRefused)
 {
+    EXPECT_EQ(run({"--help"}), 0);
+    EXPECT_EQ(output.rfind("usage: OmbraInstall", 0), 0u);
     EXPECT_EQ(run({"--unattended"}), 2);
     EXPECT_NE(errors.find("usage: OmbraInstall"), std::string::npos);
     EXPECT_EQ(run({"--unattended", "--dest"}), 2);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -310,6 +311,29 @@ TEST_F(Wizard, AStoppedInstallationLeavesOnlyCancel)
     EXPECT_TRUE(broken.find<QTextEdit>("logText")->toPlainText().endsWith(QStringLiteral("File decompression failed.")));
 }
 
+TEST_F(Wizard, BrowseReplacesTheFolderWithTheChosenOne)
+{
+    rig.click(QWizard::NextButton);
+    fs::create_directories(scratch.root() / "picked");
+    std::string title;
+    onNextModal([&](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        ASSERT_NE(dialog, nullptr);
+        title = dialog->windowTitle().toStdString();
+        dialog->setDirectory(QString::fromStdString(scratch.root().string()));
+        dialog->selectFile(QString::fromStdString((scratch.root() / "picked").string()));
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+    rig.find<QPushButton>("browseButton")->click();
+    EXPECT_EQ(title, "Please select a destination folder");
+    EXPECT_EQ(rig.find<QLineEdit>("destinationEdit")->text().toStdString(), (scratch.root() / "picked").string());
+
+    // Cancelled: the text stays.
+    onNextModal([](QWidget* modal) { QMetaObject::invokeMethod(modal, "reject"); });
+    rig.find<QPushButton>("browseButton")->click();
+    EXPECT_EQ(rig.find<QLineEdit>("destinationEdit")->text().toStdString(), (scratch.root() / "picked").string());
+}
+
 // The real message box, as the user sees it: text, icon and buttons.
 TEST_F(Wizard, TheDefaultMessageBoxShowsTheTextWithItsIcon)
 {
@@ -317,9 +341,9 @@ TEST_F(Wizard, TheDefaultMessageBoxShowsTheTextWithItsIcon)
     std::string seen;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     int buttons = 0;
-    QTimer::singleShot(50, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) return;
+    onNextModal([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        ASSERT_NE(box, nullptr);
         seen = box->text().toStdString();
         icon = box->icon();
         buttons = static_cast<int>(box->buttons().size());

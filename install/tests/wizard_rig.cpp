@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QTest>
+#include <QTimer>
 
 #include <cstdlib>
 
@@ -31,6 +32,23 @@ bool waitFor(const std::function<bool()>& done, int ms)
         QTest::qWait(5);
     }
     return true;
+}
+
+void onNextModal(std::function<void(QWidget*)> act, int ms)
+{
+    auto* timer = new QTimer;
+    auto* clock = new QElapsedTimer;
+    clock->start();
+    QObject::connect(timer, &QTimer::timeout, [timer, clock, act = std::move(act), ms] {
+        QWidget* modal = QApplication::activeModalWidget();
+        const bool found = modal && modal->isVisible();
+        if (!found && clock->elapsed() < ms) return;
+        timer->stop();
+        timer->deleteLater();
+        delete clock;
+        if (found) act(modal);
+    });
+    timer->start(20);
 }
 
 WizardRig::WizardRig(install::InstallEnvironment env)

@@ -19,6 +19,9 @@ namespace ombra::installtest {
 
 void ensureApplication();
 bool waitFor(const std::function<bool()>& done, int ms);
+// Calls `act` on the next modal dialog once it shows (polled, for up to
+// `ms`), so a test can answer a dialog that blocks in exec().
+void onNextModal(std::function<void(QWidget*)> act, int ms = 5000);
 
 struct AskedBox {
     std::string text;
