@@ -22,7 +22,7 @@ std::string homeFolder()
 std::string configHome()
 {
     std::string config = environment("XDG_CONFIG_HOME");
-    // The base directory specification ignores relative values.
+    // XDG base directories ignore relative values.
     if (config.empty() || config[0] != '/') config = homeFolder() + "/.config";
     return config;
 }
