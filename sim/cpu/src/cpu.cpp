@@ -149,7 +149,8 @@ std::uint64_t Exec::run(std::uint64_t n)
 {
     std::uint64_t done = 0;
     const bool tracing = bool(c.trace_);
-    while (done < n && !c.halted_) {
+    c.stopRequested_ = false;
+    while (done < n && !c.halted_ && !c.stopRequested_) {
         // Traced or single-stepped code always takes the general path; the
         // fast path never changes CS, TF or HLT, so it may run on.
         if (!tracing && !(r.flags & TF)) {
@@ -158,14 +159,14 @@ std::uint64_t Exec::run(std::uint64_t n)
                 c.inhibit_ = false;
                 const std::uint64_t k = runFast(segCode_, n - done);
                 done += k;
-                c.count_ += k;
-                if (done == n)
+                if (done == n || c.stopRequested_)
                     break;
             }
         }
         stepGeneral(tracing);
         ++done;
     }
+    c.stopRequested_ = false;
     return done;
 }
 
