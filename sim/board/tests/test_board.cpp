@@ -391,3 +391,43 @@ TEST(Board, FlashFileLoadsAndSaves) {
     EXPECT_EQ(sanyo.flashPart().modelCode, 0x253E);
     EXPECT_EQ(sanyo.flash().size(), 2097152u);
 }
+
+TEST(Board, APollingLoopThatRepeatsItselfIsNotRunPassByPass) {
+    // The echo program waits for a byte in a loop whose passes leave the
+    // machine as they found it: their time passes without them running,
+    // at the chip's pace, and the program still answers as before.
+    Board board(fast());
+    HostPort port(board.portPath(), B19200);
+    board.loadAndStart(0x00300000, program("echo.bin"));
+    ASSERT_TRUE(waitUntil([&] { return board.debugLog() == "E"; }));
+    const auto before = board.stats();
+    const auto start = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(300ms);
+    const auto after = board.stats();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const std::uint64_t ran = after.instructions - before.instructions;
+    const std::uint64_t skipped = after.skippedInstructions - before.skippedInstructions;
+    EXPECT_GT(skipped, ran / 10 * 9) << ran;
+    // 67.5 MHz and eight cycles an instruction: 8.4 million a second; a
+    // board whose thread waited for a processor falls a little behind.
+    EXPECT_GT(static_cast<double>(ran), seconds * 8.4e6 / 4) << seconds;
+    port.purge();  // the ROM's last pings
+    port.write({'x'});
+    EXPECT_EQ(port.readByte(5000ms), std::optional<std::uint8_t>('x'));
+    port.write({0x1B});
+    EXPECT_TRUE(waitUntil([&] { return board.inRom(); }));
+
+    // A loop that counts its passes in memory runs every one of them.
+    Board counting(fast());
+    HostPort countingPort(counting.portPath(), B19200);
+    counting.loadAndStart(0x00300000, program("counter.bin"));
+    auto passes = [&] {
+        const auto w = counting.readMemory(0x100, 2);
+        return w.size() == 2 ? w[0] | w[1] << 8 : 0;
+    };
+    ASSERT_TRUE(waitUntil([&] { return passes() > 1000; }));
+    EXPECT_EQ(counting.stats().skippedInstructions, 0u);
+    countingPort.write({0x00});
+    EXPECT_TRUE(waitUntil([&] { return counting.inRom(); }));
+    EXPECT_EQ(counting.stats().skippedInstructions, 0u);
+}
