@@ -28,4 +28,21 @@ inline double childrenCpuSeconds() {
     return ticks / 100.0;  // the kernel reports these in units of 1/100 s
 }
 
+// User and system seconds a running process has used so far (its own,
+// without its children); negative where they cannot be read.
+inline double processCpuSeconds(unsigned long pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(in, line)) return -1;
+    const auto close = line.rfind(')');
+    if (close == std::string::npos) return -1;
+    std::istringstream fields(line.substr(close + 2));
+    std::string field;
+    double ticks = 0;
+    // Fields 14 and 15 (utime, stime).
+    for (int i = 3; i <= 15 && fields >> field; ++i)
+        if (i >= 14) ticks += std::atof(field.c_str());
+    return ticks / 100.0;
+}
+
 }  // namespace ombra::testsupport
