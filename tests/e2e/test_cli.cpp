@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli_rig.h"
+#include "ombra/testsupport/hex_record.h"
 #include "ombra/platform/clock.h"
 #include "ombra/platform/handle.h"
 #include "ombra/platform/process.h"
@@ -92,23 +93,7 @@ TEST(Cli, CorruptedStreamFailsTheVerificationDespiteASuccessStatus) {
 namespace {
 
 // Intel HEX records with their checksums.
-std::string hexRecord(unsigned type, unsigned address, const Bytes& data) {
-    char b[8];
-    std::string r = ":";
-    unsigned sum = 0;
-    auto put = [&](unsigned v) {
-        std::snprintf(b, sizeof b, "%02X", v & 0xFF);
-        r += b;
-        sum += v & 0xFF;
-    };
-    put(static_cast<unsigned>(data.size()));
-    put(address >> 8);
-    put(address);
-    put(type);
-    for (auto d : data) put(d);
-    put(0x100 - (sum & 0xFF));
-    return r + "\n";
-}
+using testsupport::hexRecord;
 
 void writeText(const std::string& path, const std::string& text) { writeBytes(path, Bytes(text.begin(), text.end())); }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ombra/image/image.h"
+#include "ombra/testsupport/hex_record.h"
 #include "ombra/platform/process.h"
 
 using namespace ombra::image;
@@ -32,23 +33,7 @@ const char kSrecExample[] =
     "S9030000FC\n";
 
 // One Intel HEX record with its checksum.
-std::string ihex(unsigned type, unsigned address, const Bytes& data) {
-    std::string r = ":";
-    char b[8];
-    unsigned sum = 0;
-    auto put = [&](unsigned v) {
-        std::snprintf(b, sizeof b, "%02X", v & 0xFF);
-        r += b;
-        sum += v & 0xFF;
-    };
-    put(static_cast<unsigned>(data.size()));
-    put(address >> 8);
-    put(address);
-    put(type);
-    for (auto d : data) put(d);
-    put(0x100 - (sum & 0xFF));
-    return r + "\n";
-}
+using ombra::testsupport::hexRecord;
 
 // One S-record with its checksum; `addressBytes` from the type.
 std::string srec(unsigned type, unsigned long address, const Bytes& data) {
@@ -138,16 +123,16 @@ TEST(IntelHex, GoodFiles) {
         Bytes bytes;
     };
     const Case cases[] = {
-        {"gap filled as erased", ihex(0, 0x10, {1, 2}) + ihex(0, 0x14, {3}) + kHexEnd, 0x10, {1, 2, 0xFF, 0xFF, 3}},
-        {"records out of order", ihex(0, 0x22, {9}) + ihex(0, 0x20, {7, 8}) + kHexEnd, 0x20, {7, 8, 9}},
-        {"extended linear address", ihex(4, 0, {0x00, 0x04}) + ihex(0, 0xFFFF, {5, 6}) + kHexEnd, 0x4FFFF, {5, 6}},
-        {"linear data runs across 64 KiB", ihex(4, 0, {0x00, 0x01}) + ihex(0, 0xFFFF, {1, 2}) + kHexEnd, 0x1FFFF,
+        {"gap filled as erased", hexRecord(0, 0x10, {1, 2}) + hexRecord(0, 0x14, {3}) + kHexEnd, 0x10, {1, 2, 0xFF, 0xFF, 3}},
+        {"records out of order", hexRecord(0, 0x22, {9}) + hexRecord(0, 0x20, {7, 8}) + kHexEnd, 0x20, {7, 8, 9}},
+        {"extended linear address", hexRecord(4, 0, {0x00, 0x04}) + hexRecord(0, 0xFFFF, {5, 6}) + kHexEnd, 0x4FFFF, {5, 6}},
+        {"linear data runs across 64 KiB", hexRecord(4, 0, {0x00, 0x01}) + hexRecord(0, 0xFFFF, {1, 2}) + kHexEnd, 0x1FFFF,
          {1, 2}},
-        {"extended segment address", ihex(2, 0, {0x10, 0x00}) + ihex(0, 0x0002, {4}) + kHexEnd, 0x10002, {4}},
+        {"extended segment address", hexRecord(2, 0, {0x10, 0x00}) + hexRecord(0, 0x0002, {4}) + kHexEnd, 0x10002, {4}},
         {"start addresses passed over",
-         ihex(3, 0, {0, 0, 1, 0}) + ihex(5, 0, {0, 0, 1, 0}) + ihex(0, 0, {0xAA}) + kHexEnd, 0, {0xAA}},
+         hexRecord(3, 0, {0, 0, 1, 0}) + hexRecord(5, 0, {0, 0, 1, 0}) + hexRecord(0, 0, {0xAA}) + kHexEnd, 0, {0xAA}},
         {"lower case, CR LF, blank lines, DOS end mark", ":0100000055aa\r\n\r\n:00000001ff\r\n\r\n\x1A", 0, {0x55}},
-        {"empty data record counts as none", ihex(0, 0x40, {}) + ihex(0, 0x41, {1}) + kHexEnd, 0x41, {1}},
+        {"empty data record counts as none", hexRecord(0, 0x40, {}) + hexRecord(0, 0x41, {1}) + kHexEnd, 0x41, {1}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -156,7 +141,7 @@ TEST(IntelHex, GoodFiles) {
         EXPECT_EQ(image.bytes, c.bytes);
     }
     // Segment wrap: the byte past 0xFFFF lands at the segment's base.
-    const Image wrap = parsed(ihex(2, 0, {0x00, 0x01}) + ihex(0, 0xFFFF, {1, 2}) + kHexEnd);
+    const Image wrap = parsed(hexRecord(2, 0, {0x00, 0x01}) + hexRecord(0, 0xFFFF, {1, 2}) + kHexEnd);
     EXPECT_EQ(wrap.start, 0x10u);
     EXPECT_EQ(wrap.bytes.size(), 0x10000u);
     EXPECT_EQ(wrap.bytes.front(), 2);
@@ -170,7 +155,7 @@ TEST(IntelHex, MalformedRecordsNameLineAndCause) {
         std::size_t line;
         const char* cause;  // the cause begins with this
     };
-    const std::string good = ihex(0, 0, {1, 2, 3});
+    const std::string good = hexRecord(0, 0, {1, 2, 3});
     const Case cases[] = {
         {"checksum", good + ":0300030001020300\n" + kHexEnd, 2, "checksum is 00, the record's bytes need F4"},
         {"count larger than the data", good + ":04000000010203F1\n" + kHexEnd, 2,
@@ -182,22 +167,22 @@ TEST(IntelHex, MalformedRecordsNameLineAndCause) {
         {"odd digit count", ":010000000FF\n" + kHexEnd, 1, "odd number of hexadecimal digits"},
         {"too short", ":0000\n" + kHexEnd, 1, "record too short"},
         {"line without colon", good + "0100000001FE\n" + kHexEnd, 2, "a record starts with ':', not '0'"},
-        {"unknown type", good + ihex(6, 0, {}) + kHexEnd, 2, "unknown record type 06"},
-        {"end record with data", good + ihex(1, 0, {1}), 2, "end-of-file record with data"},
+        {"unknown type", good + hexRecord(6, 0, {}) + kHexEnd, 2, "unknown record type 06"},
+        {"end record with data", good + hexRecord(1, 0, {1}), 2, "end-of-file record with data"},
         {"record after the end", good + kHexEnd + good, 3, "record after the end-of-file record"},
         {"cut short mid-record", good + ":030000", 2, "record too short"},
         {"cut short before the end", good, 0, "no end-of-file record: the file is incomplete"},
-        {"linear address of one byte", ihex(4, 0, {1}) + good + kHexEnd, 1,
+        {"linear address of one byte", hexRecord(4, 0, {1}) + good + kHexEnd, 1,
          "extended linear address record needs 2 data bytes"},
-        {"segment address of three bytes", ihex(2, 0, {1, 2, 3}) + kHexEnd, 1,
+        {"segment address of three bytes", hexRecord(2, 0, {1, 2, 3}) + kHexEnd, 1,
          "extended segment address record needs 2 data bytes"},
-        {"start address of two bytes", ihex(5, 0, {1, 2}) + kHexEnd, 1, "start address record needs 4 data bytes"},
-        {"overlapping records", good + ihex(0, 2, {9}) + kHexEnd, 2, "address 0x00000002 is already written"},
-        {"span beyond any flash", good + ihex(4, 0, {0x01, 0x00}) + ihex(0, 0, {1}) + kHexEnd, 3,
+        {"start address of two bytes", hexRecord(5, 0, {1, 2}) + kHexEnd, 1, "start address record needs 4 data bytes"},
+        {"overlapping records", good + hexRecord(0, 2, {9}) + kHexEnd, 2, "address 0x00000002 is already written"},
+        {"span beyond any flash", good + hexRecord(4, 0, {0x01, 0x00}) + hexRecord(0, 0, {1}) + kHexEnd, 3,
          "address 0x01000000 makes the image span more than 16 MiB"},
-        {"span below the first record", ihex(4, 0, {0x10, 0x00}) + good + ihex(4, 0, {0, 0}) + good + kHexEnd, 4,
+        {"span below the first record", hexRecord(4, 0, {0x10, 0x00}) + good + hexRecord(4, 0, {0, 0}) + good + kHexEnd, 4,
          "address 0x00000000 makes the image span"},
-        {"data past 4 GiB", ihex(4, 0, {0xFF, 0xFF}) + ihex(0, 0xFFFF, {1, 2}) + kHexEnd, 2,
+        {"data past 4 GiB", hexRecord(4, 0, {0xFF, 0xFF}) + hexRecord(0, 0xFFFF, {1, 2}) + kHexEnd, 2,
          "data runs past the 4 GiB address space"},
         {"no data at all", kHexEnd, 0, "no data records"},
     };
@@ -291,7 +276,7 @@ TEST(ImageFile, LoadsChecksAndDescribesTheFile) {
     {
         std::FILE* f = std::fopen(path.c_str(), "wb");
         ASSERT_NE(f, nullptr);
-        const std::string text = ihex(0, 0x10, {1, 2}) + ":0100000000FE\n" + kHexEnd;  // line 2: bad sum
+        const std::string text = hexRecord(0, 0x10, {1, 2}) + ":0100000000FE\n" + kHexEnd;  // line 2: bad sum
         std::fwrite(text.data(), 1, text.size(), f);
         std::fclose(f);
     }

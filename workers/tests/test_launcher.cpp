@@ -1,6 +1,7 @@
 // The launcher core against real worker processes.
 #include <gtest/gtest.h>
 
+#include "service_records.h"
 #include "ombra/launcher/launcher.h"
 #include "ombra/platform/clock.h"
 #include "ombra/platform/event.h"
@@ -48,21 +49,8 @@ struct LauncherTest : ::testing::Test {
     }
 };
 
-ServiceRecord text(std::string t, DWORD messageClass) {
-    ServiceRecord r;
-    r.kind = ServiceKind::SERVICE_TEXT;
-    r.text = std::move(t);
-    r.first = messageClass;
-    return r;
-}
-
-ServiceRecord record(ServiceKind kind, DWORD first, DWORD second) {
-    ServiceRecord r;
-    r.kind = kind;
-    r.first = first;
-    r.second = second;
-    return r;
-}
+using launcher::testing::record;
+using launcher::testing::text;
 
 // Compares kind, text and values; the thread id is checked apart.
 void expectRecords(const Outcome& run, const std::vector<ServiceRecord>& expected) {

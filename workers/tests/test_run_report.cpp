@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "service_records.h"
 #include "ombra/common/pipe_protocol.h"
 #include "ombra/launcher/run_report.h"
 #include "ombra/platform/handle.h"
@@ -20,21 +21,8 @@ using launcher::ServiceRecord;
 
 namespace {
 
-ServiceRecord text(std::string t, DWORD messageClass) {
-    ServiceRecord r;
-    r.kind = ServiceKind::SERVICE_TEXT;
-    r.text = std::move(t);
-    r.first = messageClass;
-    return r;
-}
-
-ServiceRecord record(ServiceKind kind, DWORD first, DWORD second) {
-    ServiceRecord r;
-    r.kind = kind;
-    r.first = first;
-    r.second = second;
-    return r;
-}
+using launcher::testing::record;
+using launcher::testing::text;
 
 // A burn and verify as the launcher posts it: texts, progress, completion.
 std::vector<ServiceRecord> burnRun(bool verifyFails) {

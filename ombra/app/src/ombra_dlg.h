@@ -71,7 +71,7 @@ public:
     // The mutex name of the operation running or last run ("" before any).
     std::string workerMutexName() const;
 
-    // Handlers (the spec's names), public so the posted clicks and tests reach them.
+    // Handlers, public so the posted clicks and the tests reach them.
     void OnBtnIdentify();
     void OnBtnBurn();
     void OnBtnBurnVerify();

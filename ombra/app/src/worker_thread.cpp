@@ -72,7 +72,8 @@ std::int32_t CWorkerThread::identified() const { return state_->launcher->identi
 namespace {
 
 launcher::WorkerJob makeJob(launcher::JobKind kind, const char* workerName, std::string workerPath,
-                            const OperationValues& v, pipe::Operation operation) {
+                            const OperationValues& v, pipe::Operation operation, DWORD deviceNumber = 0,
+                            std::string path = {}, DWORD start = 0) {
     launcher::WorkerJob job;
     job.kind = kind;
     job.workerName = workerName;
@@ -87,6 +88,15 @@ launcher::WorkerJob makeJob(launcher::JobKind kind, const char* workerName, std:
     b.cbusTable = v.cbusTable;
     b.baudRate = v.baudRate;
     b.programmerName = v.programmerName;
+    b.deviceNumber = deviceNumber;
+    b.path = std::move(path);
+    b.start = start;
+    return job;
+}
+
+// The one field an operation adds to the shared ones.
+launcher::WorkerJob with(launcher::WorkerJob job, DWORD pipe::ParameterBlock::*field, DWORD value) {
+    job.block.*field = value;
     return job;
 }
 
@@ -99,35 +109,13 @@ CIdentifyThread::CIdentifyThread(std::shared_ptr<ServiceMailbox> mailbox, std::s
     TraceText("CIdentifyThread::CIdentifyThread\n");
 }
 
-namespace {
-
-launcher::WorkerJob burnJob(std::string workerPath, const OperationValues& values, DWORD deviceNumber,
-                            std::string imagePath, DWORD burnStart, bool verify) {
-    auto job = makeJob(launcher::JobKind::burn, "Tordel", std::move(workerPath), values, pipe::Operation::burn);
-    job.block.deviceNumber = deviceNumber;
-    job.block.path = std::move(imagePath);
-    job.block.start = burnStart;
-    job.block.verifyFlag = verify ? 1 : 0;
-    return job;
-}
-
-launcher::WorkerJob dumpJob(std::string workerPath, const OperationValues& values, DWORD deviceNumber,
-                            std::string dumpFile, DWORD dumpStart, DWORD dumpLength) {
-    auto job = makeJob(launcher::JobKind::dump, "Lunet", std::move(workerPath), values, pipe::Operation::dump);
-    job.block.deviceNumber = deviceNumber;
-    job.block.path = std::move(dumpFile);
-    job.block.start = dumpStart;
-    job.block.dumpLength = dumpLength;
-    return job;
-}
-
-}  // namespace
-
 CBurnThread::CBurnThread(std::shared_ptr<ServiceMailbox> mailbox, std::string workerPath,
                          const OperationValues& values, DWORD deviceNumber, std::string imagePath, DWORD burnStart,
                          bool verify)
     : CWorkerThread(std::move(mailbox),
-                    burnJob(std::move(workerPath), values, deviceNumber, std::move(imagePath), burnStart, verify)) {
+                    with(makeJob(launcher::JobKind::burn, "Tordel", std::move(workerPath), values, pipe::Operation::burn,
+                                 deviceNumber, std::move(imagePath), burnStart),
+                         &pipe::ParameterBlock::verifyFlag, verify ? 1 : 0)) {
     TraceText("CBurnThread::CBurnThread\n");
 }
 
@@ -135,7 +123,9 @@ CDumpThread::CDumpThread(std::shared_ptr<ServiceMailbox> mailbox, std::string wo
                          const OperationValues& values, DWORD deviceNumber, std::string dumpFile, DWORD dumpStart,
                          DWORD dumpLength)
     : CWorkerThread(std::move(mailbox),
-                    dumpJob(std::move(workerPath), values, deviceNumber, std::move(dumpFile), dumpStart, dumpLength)) {
+                    with(makeJob(launcher::JobKind::dump, "Lunet", std::move(workerPath), values, pipe::Operation::dump,
+                                 deviceNumber, std::move(dumpFile), dumpStart),
+                         &pipe::ParameterBlock::dumpLength, dumpLength)) {
     TraceText("CDumpThread::CDumpThread\n");
 }
 
