@@ -27,8 +27,7 @@ DWORD shell(const std::vector<std::string>& args) {
 
 }  // namespace
 
-SimProcess::SimProcess(const Registry& registry, std::vector<std::string> options, int boards, bool paced,
-                       const std::string& program)
+SimProcess::SimProcess(const Registry& registry, std::vector<std::string> options, int boards, bool paced)
     : registry_(registry) {
     const std::string link = registry.file("port");
     if (boards == 1) {
@@ -39,7 +38,7 @@ SimProcess::SimProcess(const Registry& registry, std::vector<std::string> option
     }
     if (!paced) options.insert(options.end(), {"--no-pacing", "--flash-time-scale", "0"});
     options.insert(options.end(), {"--quiet", "--link", link});
-    process_ = CreateProcess(program.empty() ? runDir() + "/selkan-sim" : program, options, {});
+    process_ = CreateProcess(runDir() + "/selkan-sim", options, {});
 }
 
 SimProcess::~SimProcess() {
@@ -66,8 +65,6 @@ bool SimProcess::waitUntilUp() const {
     }
     return false;
 }
-
-DWORD SimProcess::pid() const { return process_ != nullptr ? GetProcessId(process_) : 0; }
 
 std::vector<std::string> serialCommPorts() {
     std::vector<std::string> ports;
@@ -104,8 +101,6 @@ CliProcess::~CliProcess() {
     }
     CloseHandle(process_);
 }
-
-bool CliProcess::running() const { return process_ != nullptr && WaitForSingleObject(process_, 0) != WAIT_OBJECT_0; }
 
 DWORD CliProcess::pid() const { return process_ != nullptr ? GetProcessId(process_) : 0; }
 
