@@ -27,16 +27,7 @@ using namespace std::chrono_literals;
 // idle UART runs at the chip's own pace in wall time (the board sleeps in
 // between), so its polling time-outs last about as long as on the chip.
 constexpr std::uint64_t kSlice = 20000, kStreamSlice = 1000, kMinIdleSlice = 1000;
-// An idle board sleeps up to this long (the link's events and the ROM's
-// pings wake it sooner); the run after it covers the time slept, which a
-// loop that repeats itself passes without running.
-constexpr auto kMaxSleep = 10ms;
-constexpr std::uint64_t kMaxIdleSlice = 100000;
-// A paced stream is taken several bytes at a wake (a millisecond's worth,
-// and never fewer than this many), which the program still gets a byte time
-// apart (see round()).
-constexpr auto kInputBatch = 1ms;
-constexpr int kInputBatchBytes = 16;
+constexpr auto kMaxSleep = 2ms;
 
 const FlashPart& choosePart(const BoardOptions& o) {
     const FlashPart* p = (o.flashMaker && o.flashModelCode)
@@ -108,9 +99,7 @@ struct Board::Impl {
                     deadline = std::min(deadline, link.stalledUntil());
                 } else {
                     idle = round(now);
-                    const auto batch = std::max<std::chrono::nanoseconds>(
-                        kInputBatch, kInputBatchBytes * Link::byteTime(soc.linkBaud()));
-                    deadline = std::min(deadline, link.nextDue(soc.link(), now, batch));
+                    deadline = std::min(deadline, link.nextDue(soc.link(), now));
                     if (inRom)
                         deadline = std::min(deadline, rom.nextPing());
                     if (link.wantsInput(soc.link(), now))
@@ -131,53 +120,22 @@ struct Board::Impl {
     // One round of link, ROM or core; true when nothing happened.
     bool round(Clock::time_point now) {
         LinkUart& uart = soc.link();
-        // On a paced line a running program gets the host's bytes one byte
-        // time of its own apart, also when the board's thread came round
-        // late and several are due: a line never hands a chip a burst.
-        const std::uint64_t spacing =
-            !inRom && opt.paced
-                ? std::max<std::uint64_t>(1, static_cast<std::uint64_t>(Link::byteTime(soc.linkBaud()).count()) /
-                                                 instructionNs)
-                : 0;
-        link.service(uart, soc.linkBaud(), now, spacing ? 1 : LinkUart::rxCapacity);
+        link.service(uart, soc.linkBaud(), now);
         bool idle;
         if (inRom) {
             const auto r = rom.step(now, link.outputIdle(uart));
-            if (r == BootRom::Result::run) {
+            if (r == BootRom::Result::run)
                 inRom = false;
-                soc.forgetPolls();
-            }
             idle = r == BootRom::Result::idle;
         } else {
             std::uint64_t n = slice;
             if (wasIdle) {
                 const auto waited = std::chrono::duration_cast<std::chrono::nanoseconds>(now - lastRun);
                 n = std::clamp<std::uint64_t>(static_cast<std::uint64_t>(waited.count()) / instructionNs,
-                                              kMinIdleSlice, kMaxIdleSlice);
+                                              kMinIdleSlice, kSlice);
             }
             lastRun = now;
-            std::uint64_t ran = 0;
-            std::uint64_t nextByte = spacing;
-            while (ran < n && !soc.cpu().halted()) {
-                const std::uint64_t until = spacing ? std::min(n, nextByte) : n;
-                const std::uint64_t k = soc.cpu().run(until - ran);
-                ran += k;
-                if (ran < until) {
-                    // Stopped where a pass of a loop closed that repeats
-                    // itself until the link changes: the passes up to then
-                    // are not run, their time passes, which is all they do.
-                    const std::uint64_t skipped = soc.skipRepeatingPasses(until - ran);
-                    skippedInstructions += skipped;
-                    ran += skipped;
-                    if (k == 0 && skipped == 0)
-                        break;
-                    continue;
-                }
-                if (spacing && ran < n) {
-                    nextByte += spacing;
-                    link.deliver(uart, now, 1);
-                }
-            }
+            const std::uint64_t ran = soc.cpu().run(n);
             const auto act = soc.takeActivity();
             idle = ran == 0 || (act.work == 0 && act.idlePolls > 0);
             wasIdle = idle;
@@ -185,7 +143,7 @@ struct Board::Impl {
             if (soc.cpu().halted())
                 idle = !haltedInRom(now) && idle;
         }
-        link.service(uart, soc.linkBaud(), now, spacing ? 1 : LinkUart::rxCapacity);
+        link.service(uart, soc.linkBaud(), now);
         return idle;
     }
 
@@ -197,7 +155,6 @@ struct Board::Impl {
         const std::uint32_t at = cpu.physical(r.cs, static_cast<std::uint16_t>(r.ip - 1));
         if (at < memmap::romPage)
             return false;
-        soc.forgetPolls();
         if (at == memmap::romPage + memmap::romResumeOffset) {
             rom.resume();
         } else {
@@ -230,7 +187,6 @@ struct Board::Impl {
     Clock::time_point lastRun{};
     const std::uint32_t instructionNs = instructionTime(opt);
     std::uint64_t romEntries = 1;
-    std::uint64_t skippedInstructions = 0;
 };
 
 Board::Board(BoardOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
@@ -309,7 +265,6 @@ void Board::writeMemory(std::uint32_t phys, std::span<const std::uint8_t> bytes)
     auto& ram = impl_->soc.ram();
     for (std::size_t i = 0; i < bytes.size() && phys + i < ram.size(); ++i)
         ram[phys + i] = bytes[i];
-    impl_->soc.forgetPolls();
 }
 
 void Board::loadAndStart(std::uint32_t farAddress, std::span<const std::uint8_t> image) {
@@ -325,7 +280,6 @@ void Board::loadAndStart(std::uint32_t farAddress, std::span<const std::uint8_t>
     }
     impl_->rom.launch(seg, off, memmap::romEntryOffset);
     impl_->inRom = false;
-    impl_->soc.forgetPolls();
 }
 
 void Board::powerCycle() { impl_->powerCycle(); }
@@ -349,7 +303,6 @@ BoardStats Board::stats() const {
     s.virtualNs = impl_->soc.now();
     s.romEntries = impl_->romEntries;
     s.framesDropped = impl_->rom.framesDropped();
-    s.skippedInstructions = impl_->skippedInstructions;
     return s;
 }
 

@@ -21,10 +21,6 @@ constexpr auto kBurstWindow = 4ms;
 // thread got no processor (a loaded host).
 constexpr auto kLagLimit = 20ms;
 constexpr std::size_t kOutboundLimit = 64;
-// Paced host bytes read ahead at most (a few milliseconds of the line).
-constexpr std::size_t kInboundLimit = 256;
-// The host streams while at least this much waits after a read.
-constexpr int kStreamingBacklog = 16;
 
 std::runtime_error sysError(const char* what) {
     return std::runtime_error(std::string(what) + ": " + std::strerror(errno));
@@ -69,7 +65,6 @@ std::uint32_t Link::hostBaud() const { return ptyOutputBaud(master_); }
 
 void Link::powerUp() {
     waitedIn_ = 0;
-    hostStreaming_ = false;
     in_ = {};
     out_.queue.clear();
     out_ = Direction{};
@@ -115,22 +110,13 @@ bool Link::fault(bool toBoard, Direction& d, std::uint8_t& byte, Clock::time_poi
     return !muted_;
 }
 
-std::chrono::nanoseconds Link::byteTime(std::uint32_t uartBaud) {
-    return std::chrono::nanoseconds(10'000'000'000ull / std::max(uartBaud, 1u));
-}
-
-void Link::service(LinkUart& uart, std::uint32_t uartBaud, Clock::time_point now, std::size_t maxIn) {
+void Link::service(LinkUart& uart, std::uint32_t uartBaud, Clock::time_point now) {
     // The host changed its rate while the board lagged (its thread got no
     // processor): the bytes that waited meanwhile may have been sent at
     // either rate, so they arrive as sent. A board on time, or a rate that
     // stayed, judges every byte. Measured on the clock: a round passes one
     // `now` to both its services.
-    // Both services of a round share its `now`, and one look at the rate.
-    if (now != rateAt_) {
-        rateAt_ = now;
-        rateSeen_ = hostBaud();
-    }
-    const std::uint32_t host = rateSeen_;
+    const std::uint32_t host = hostBaud();
     const auto clock = Clock::now();
     const bool lagged = lastService_ != Clock::time_point{} && clock - std::max(lastService_, stallUntil_) > kLagLimit;
     if (lagged && host != lastHostBaud_) {
@@ -141,39 +127,34 @@ void Link::service(LinkUart& uart, std::uint32_t uartBaud, Clock::time_point now
     lastService_ = clock;
     lastHostBaud_ = host;
     const bool bad = mismatch(host, uartBaud);
-    const auto byteTime = Link::byteTime(uartBaud);
-    auto slots = [&](Direction& d, std::size_t max, Clock::duration window) -> std::size_t {
+    const auto byteTime = std::chrono::nanoseconds(10'000'000'000ull / std::max(uartBaud, 1u));
+    auto slots = [&](Direction& d, std::size_t max) -> std::size_t {
         if (!settings_.paced)
             return max;
-        d.next = std::max(d.next, now - window);
+        d.next = std::max(d.next, now - kBurstWindow);
         std::size_t n = 0;
         for (auto t = d.next; n < max && t <= now; t += byteTime)
             ++n;
         return n;
     };
 
-    // Host to board. Delayed bytes keep their place in the stream. Paced,
-    // every byte due is read at once (one read for many) and waits here
-    // for the UART: the board hands them on one by one as the line would.
-    const std::size_t rxLimit = std::min(uart.rx.size() + maxIn, LinkUart::rxCapacity);
-    auto handOn = [&] {
-        if (uart.rx.size() < rxLimit)
-            deliver(uart, now, rxLimit - uart.rx.size());
-    };
-    handOn();
-    const bool readOn = in_.queue.empty() || (settings_.paced && in_.queue.front().due <= now);
-    const std::size_t room = settings_.paced ? kInboundLimit - std::min(in_.queue.size(), kInboundLimit)
-                                             : rxLimit - std::min(uart.rx.size(), rxLimit);
-    // While the host streams (more waited after the last read), bytes that
-    // fell due while the board's thread waited for a processor are still
-    // taken at the line's pace; after a quiet line only a short burst is.
-    const std::size_t n = readOn && room > 0 ? slots(in_, room, hostStreaming_ ? kLagLimit : kBurstWindow) : 0;
-    if (n > 0) {
-        std::uint8_t buf[kInboundLimit];
-        const ssize_t got = ::read(master_, buf, std::min(n, kInboundLimit));
-        int waiting = 0;
-        hostStreaming_ = got > 0 && ioctl(master_, FIONREAD, &waiting) == 0 && waiting >= kStreamingBacklog;
-        if (got > 0 && settings_.paced)
+    // Host to board. Delayed bytes keep their place in the stream.
+    while (uart.rxRoom()) {
+        if (!in_.queue.empty()) {
+            if (in_.queue.front().due > now)
+                break;
+            uart.rx.push_back(in_.queue.front().byte);
+            in_.queue.pop_front();
+            continue;
+        }
+        const std::size_t n = slots(in_, LinkUart::rxCapacity - uart.rx.size());
+        if (n == 0)
+            break;
+        std::uint8_t buf[LinkUart::rxCapacity];
+        const ssize_t got = ::read(master_, buf, n);
+        if (got <= 0)
+            break;
+        if (settings_.paced)
             in_.next += byteTime * got;
         for (ssize_t i = 0; i < got; ++i) {
             const bool waited = waitedIn_ > 0;
@@ -184,14 +165,16 @@ void Link::service(LinkUart& uart, std::uint32_t uartBaud, Clock::time_point now
             if (!fault(true, in_, b, now, due))
                 continue;
             ++totalIn_;
-            in_.queue.push_back({b, due});
+            if (due > now || !in_.queue.empty() || !uart.rxRoom())
+                in_.queue.push_back({b, due});
+            else
+                uart.rx.push_back(b);
         }
-        handOn();
     }
 
     // Board to host: bytes leave the UART at the line rate.
     if (out_.queue.size() < kOutboundLimit) {
-        const std::size_t n = slots(out_, std::min(uart.tx.size(), kOutboundLimit - out_.queue.size()), kBurstWindow);
+        const std::size_t n = slots(out_, std::min(uart.tx.size(), kOutboundLimit - out_.queue.size()));
         for (std::size_t i = 0; i < n; ++i) {
             std::uint8_t b = uart.tx.front();
             uart.tx.pop_front();
@@ -221,30 +204,18 @@ void Link::service(LinkUart& uart, std::uint32_t uartBaud, Clock::time_point now
     }
 }
 
-void Link::deliver(LinkUart& uart, Clock::time_point now, std::size_t maxIn) {
-    for (std::size_t k = 0; k < maxIn && uart.rxRoom() && !in_.queue.empty() && in_.queue.front().due <= now; ++k) {
-        uart.rx.push_back(in_.queue.front().byte);
-        in_.queue.pop_front();
-    }
-}
-
 bool Link::wantsInput(const LinkUart& uart, Clock::time_point now) const {
     if (!uart.rxRoom() || !in_.queue.empty())
         return false;
     return !settings_.paced || in_.next <= now;
 }
 
-Link::Clock::time_point Link::nextDue(const LinkUart& uart, Clock::time_point now,
-                                      std::chrono::nanoseconds inputBatch) const {
+Link::Clock::time_point Link::nextDue(const LinkUart& uart, Clock::time_point now) const {
     auto due = Clock::time_point::max();
-    if (!in_.queue.empty()) {
-        if (uart.rxRoom())
-            due = std::min(due, in_.queue.front().due);
-    } else if (settings_.paced && uart.rxRoom() && in_.next > now) {
-        // Only a stream is waited for in batches; a short frame's bytes
-        // come as they fall due.
-        due = std::min(due, in_.next + (hostStreaming_ ? inputBatch : std::chrono::nanoseconds{}));
-    }
+    if (!in_.queue.empty())
+        due = std::min(due, in_.queue.front().due);
+    else if (settings_.paced && uart.rxRoom() && in_.next > now)
+        due = std::min(due, in_.next);
     if (!out_.queue.empty() && !blocked_)
         due = std::min(due, out_.queue.front().due);
     if (!uart.tx.empty() && out_.queue.size() < kOutboundLimit)

@@ -37,21 +37,11 @@ public:
     const std::string& path() const { return path_; }
     int masterFd() const { return master_; }
 
-    // One round of moving bytes both ways at the UART's current rate; at
-    // most `maxIn` bytes reach the UART (the rest wait, still due).
-    void service(LinkUart& uart, std::uint32_t uartBaud, Clock::time_point now,
-                 std::size_t maxIn = LinkUart::rxCapacity);
-    // A paced byte's time on the line at `uartBaud`.
-    static std::chrono::nanoseconds byteTime(std::uint32_t uartBaud);
-    // Hands bytes already taken from the host to the UART, at most `maxIn`
-    // (no system call).
-    void deliver(LinkUart& uart, Clock::time_point now, std::size_t maxIn);
+    // One round of moving bytes both ways at the UART's current rate.
+    void service(LinkUart& uart, std::uint32_t uartBaud, Clock::time_point now);
     // When the link next wants to move a byte (time_point::max() when idle),
-    // and whether new host input could be taken at once. While the host
-    // streams, its next byte may be waited for `inputBatch` longer, to take
-    // several at one wake.
-    Clock::time_point nextDue(const LinkUart& uart, Clock::time_point now,
-                              std::chrono::nanoseconds inputBatch = {}) const;
+    // and whether new host input could be taken at once.
+    Clock::time_point nextDue(const LinkUart& uart, Clock::time_point now) const;
     // The host is not reading: wait for the pty to take output.
     bool outputBlocked() const { return blocked_; }
     bool wantsInput(const LinkUart& uart, Clock::time_point now) const;
@@ -102,9 +92,6 @@ private:
     Clock::time_point stallUntil_{};
     Clock::time_point lastService_{};
     std::uint32_t lastHostBaud_ = 0;
-    Clock::time_point rateAt_{};
-    std::uint32_t rateSeen_ = 0;
-    bool hostStreaming_ = false;  // a backlog waited in the pty after the last read
     std::size_t waitedIn_ = 0;  // bytes of unknown rate: they waited while the board lagged
     std::uint64_t totalIn_ = 0, totalOut_ = 0;
 };

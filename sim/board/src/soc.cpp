@@ -24,7 +24,6 @@ void Soc::powerUp() {
     regs_[ports::linkDivisor] = static_cast<std::uint16_t>(uartBase() / 19200);
     pendingLow_ = false;
     haveReadWord_ = false;
-    forgetPolls();
     cpu_.reset(memmap::romSegment, memmap::romEntryOffset);
 }
 
@@ -37,42 +36,8 @@ std::uint64_t Soc::now() const { return baseNs_ + cpu_.instructions() * nsPerIns
 
 Soc::Activity Soc::takeActivity() {
     Activity a = activity_;
-    workTaken_ += a.work;
     activity_ = {};
     return a;
-}
-
-void Soc::watchPoll(std::uint16_t status) {
-    const Registers& r = cpu_.regs();
-    PollMark m{r, status, cpu_.memoryChanges(), workTaken_ + activity_.work, cpu_.instructions()};
-    if (mark_ && m.at > mark_->at && m.status == mark_->status && m.changes == mark_->changes &&
-        m.work == mark_->work) {
-        const Registers& o = mark_->regs;
-        if (r.ax == o.ax && r.bx == o.bx && r.cx == o.cx && r.dx == o.dx && r.si == o.si && r.di == o.di &&
-            r.bp == o.bp && r.sp == o.sp && r.cs == o.cs && r.ds == o.ds && r.es == o.es && r.ss == o.ss &&
-            r.ip == o.ip && r.flags == o.flags) {
-            pass_ = m.at - mark_->at;
-            cpu_.requestStop();
-        }
-    }
-    mark_ = m;
-}
-
-std::uint64_t Soc::skipRepeatingPasses(std::uint64_t budget) {
-    const std::uint64_t pass = pass_;
-    pass_ = 0;
-    if (pass == 0 || !mark_)
-        return 0;
-    const std::uint64_t skip = budget / pass * pass;
-    cpu_.idle(skip);
-    // The mark stays at the same point of the pass, now that much later.
-    mark_->at += skip;
-    return skip;
-}
-
-void Soc::forgetPolls() {
-    mark_.reset();
-    pass_ = 0;
 }
 
 void Soc::cbusWrite(std::uint16_t port, std::uint16_t value) {
@@ -188,7 +153,6 @@ std::uint16_t Soc::readPort(std::uint16_t port) {
             s |= ports::txReady;
         if (link_.rx.empty())
             ++activity_.idlePolls;
-        watchPoll(s);
         return s;
     }
     case ports::linkRx: {

@@ -7,7 +7,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -79,19 +78,6 @@ public:
     };
     Activity takeActivity();
 
-    // A loop that polls the link's status and whose passes leave the
-    // machine as they found it: the same registers at the same status read,
-    // the same status, no store that changed memory and no other work in
-    // between. Until the link changes, every pass repeats the last one, so
-    // their time can pass without running them. The core is asked to stop
-    // at the read that closes such a pass; then this lets up to `budget`
-    // instructions' time pass in whole passes and gives how many that was
-    // (0 when the core did not stop at one).
-    std::uint64_t skipRepeatingPasses(std::uint64_t budget);
-    // What the board changed behind the core's back (memory, the ROM's
-    // entry): no pass seen before counts any more.
-    void forgetPolls();
-
     // Bus
     std::uint8_t read8(std::uint32_t phys) override;
     void write8(std::uint32_t phys, std::uint8_t v) override;
@@ -107,14 +93,6 @@ private:
     std::uint16_t readPort(std::uint16_t port);
     void writePort(std::uint16_t port, std::uint16_t value, std::uint16_t mask);
     void debugOut(std::uint8_t byte);
-    void watchPoll(std::uint16_t status);
-
-    // The machine at a status read.
-    struct PollMark {
-        Registers regs;
-        std::uint16_t status = 0;
-        std::uint64_t changes = 0, work = 0, at = 0;
-    };
 
     std::uint8_t identity_;
     std::uint32_t nsPerInstruction_;
@@ -128,9 +106,6 @@ private:
     std::function<void(std::string_view)> debugSink_;
     std::uint64_t baseNs_ = 0, baseCount_ = 0;
     Activity activity_;
-    std::uint64_t workTaken_ = 0;  // work of the activity already taken
-    std::optional<PollMark> mark_;
-    std::uint64_t pass_ = 0;  // instructions of the pass the core stopped at
     // The chip is 16 bits wide: the core's two byte cycles of a word access
     // are joined into one chip cycle.
     bool pendingLow_ = false;

@@ -75,9 +75,6 @@ struct BoardStats {
     std::uint64_t virtualNs = 0;
     std::uint64_t romEntries = 0;      // resets and far jumps to the ROM entry
     std::uint64_t framesDropped = 0;   // bad checksums seen by the ROM
-    // Of `instructions`, those whose time passed without running them: the
-    // passes of a polling loop that repeat themselves until the link changes.
-    std::uint64_t skippedInstructions = 0;
 };
 
 class Board {
