@@ -149,8 +149,7 @@ std::uint64_t Exec::run(std::uint64_t n)
 {
     std::uint64_t done = 0;
     const bool tracing = bool(c.trace_);
-    c.stopRequested_ = false;
-    while (done < n && !c.halted_ && !c.stopRequested_) {
+    while (done < n && !c.halted_) {
         // Traced or single-stepped code always takes the general path; the
         // fast path never changes CS, TF or HLT, so it may run on.
         if (!tracing && !(r.flags & TF)) {
@@ -159,14 +158,14 @@ std::uint64_t Exec::run(std::uint64_t n)
                 c.inhibit_ = false;
                 const std::uint64_t k = runFast(segCode_, n - done);
                 done += k;
-                if (done == n || c.stopRequested_)
+                c.count_ += k;
+                if (done == n)
                     break;
             }
         }
         stepGeneral(tracing);
         ++done;
     }
-    c.stopRequested_ = false;
     return done;
 }
 

@@ -56,22 +56,10 @@ struct Exec {
     OMBRA_HOT void wr8(std::uint32_t p, std::uint8_t v)
     {
         if (p < c.ramSize_)
-            store(c.ram_ + p, v);
+            c.ram_[p] = v;
         else
             c.bus_.write8(p, v);
     }
-    // A store into mapped RAM, counted when it changes the byte.
-    OMBRA_HOT void store(std::uint8_t* at, std::uint8_t v)
-    {
-        if (*at != v) {
-            *at = v;
-            ++c.changes_;
-        }
-    }
-    // The fast path's view of the run: its count, kept up to date before
-    // each instruction, and a stop a callback asked for.
-    void commitCount(std::uint64_t count) { c.count_ = count; }
-    bool stopRequested() const { return c.stopRequested_; }
     std::uint8_t* ramBase() const { return c.ram_; }
     std::uint32_t ramSpan() const { return c.ramSize_; }
     OMBRA_HOT std::uint8_t rdb(std::uint16_t seg, std::uint16_t off) { return rd8(c.physical(seg, off)); }
@@ -95,8 +83,8 @@ struct Exec {
         const std::uint32_t p = c.physical(seg, off);
         if (off != 0xFFFF) {
             if (p + 1 < c.ramSize_) {
-                store(c.ram_ + p, std::uint8_t(v));
-                store(c.ram_ + p + 1, std::uint8_t(v >> 8));
+                c.ram_[p] = std::uint8_t(v);
+                c.ram_[p + 1] = std::uint8_t(v >> 8);
                 return;
             }
             if (p >= c.ramSize_ && p < c.mask_)

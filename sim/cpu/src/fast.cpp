@@ -103,9 +103,9 @@ struct Fast {
         if (mod == 3) {
             set<W>(rm, v);
         } else if (mem) {
-            x.store(mem, std::uint8_t(v));
+            mem[0] = std::uint8_t(v);
             if (W)
-                x.store(mem + 1, std::uint8_t(v >> 8));
+                mem[1] = std::uint8_t(v >> 8);
         } else if (W)
             x.wrw(seg, off, v);
         else
@@ -191,13 +191,12 @@ struct Fast {
     // Port access ends the instruction with IP committed first: a device
     // may raise an interrupt from its callback, which moves CS:IP, and the
     // fast run must then stop and let the caller look again.
-    // The device may also ask the run to stop.
     template <class F> OMBRA_HOT int io(F&& access)
     {
         r.ip = ip;
         const std::uint16_t cs = r.cs;
         access();
-        return r.ip != ip || r.cs != cs || x.stopRequested() ? 2 : 1;
+        return r.ip != ip || r.cs != cs ? 2 : 1;
     }
 
     // Runs one instruction: 0 (with nothing changed) when it is not one of
@@ -401,14 +400,10 @@ std::uint64_t Exec::runFast(const std::uint8_t* code, std::uint64_t n)
     // IP stays in the local between instructions: nothing else moves it
     // while the fast path runs, except a device callback, which io() sees.
     Fast f{*this, r, code, r.ip};
-    // The count is kept current, so a device that reads the time from a
-    // callback (the flash's busy times) sees it exact.
-    const std::uint64_t base = c.count_;
     std::uint64_t k = 0;
     while (k < n) {
         const int ran = f.step();
         k += ran != 0;
-        commitCount(base + k);
         if (ran != 1)
             break;
     }

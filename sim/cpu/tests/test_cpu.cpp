@@ -470,58 +470,6 @@ TEST(CpuControl, InterruptRaisedByAPortWriteIsTakenAfterIt)
     EXPECT_EQ(cpu.regs().ip, 0x26);
 }
 
-TEST(CpuControl, PortCallbacksSeeTheCountAndMayStopTheRunChangedStoresAreCounted)
-{
-    // A polling loop with a store in it, on the fast path (code in mapped
-    // RAM) and on the general path (through the bus): both give the device
-    // the same counts, stop where it asks, and count only stores that change.
-    struct PollBus final : Bus {
-        std::vector<std::uint8_t> mem = std::vector<std::uint8_t>(1u << 20, 0);
-        Cpu* cpu = nullptr;
-        std::vector<std::uint64_t> seen;
-        std::size_t stopAt = 0;
-        std::uint8_t read8(std::uint32_t p) override { return mem.at(p); }
-        void write8(std::uint32_t p, std::uint8_t v) override { mem.at(p) = v; }
-        std::uint8_t in8(std::uint16_t) override
-        {
-            seen.push_back(cpu->instructions());
-            if (seen.size() == stopAt)
-                cpu->requestStop();
-            return 0;
-        }
-        void out8(std::uint16_t, std::uint8_t) override {}
-    };
-    auto runIt = [](bool mapped) {
-        PollBus bus;
-        Cpu cpu(bus, Model::i80186, 4);
-        bus.cpu = &cpu;
-        if (mapped)
-            cpu.mapRam(bus.mem.data(), std::uint32_t(bus.mem.size()));
-        cpu.reset(0x0100, 0x20);
-        cpu.regs().ds = 0x0200;
-        // top: mov [0x10], al ; in al, 0x80 ; test al, 1 ; jz top
-        const std::uint8_t loop[] = {0xA2, 0x10, 0x00, 0xE4, 0x80, 0xA8, 0x01, 0x74, 0xF7};
-        std::copy(std::begin(loop), std::end(loop), bus.mem.begin() + 0x1020);
-        bus.mem[0x2010] = 0x55;
-        bus.stopAt = 3;
-        const std::uint64_t ran = cpu.run(1000);
-        // Stopped right after the third IN: the fourth pass never began.
-        EXPECT_EQ(ran, 2u * 4 + 2);
-        EXPECT_EQ(cpu.instructions(), ran);
-        EXPECT_EQ(cpu.regs().ip, 0x25);
-        EXPECT_EQ(bus.seen, (std::vector<std::uint64_t>{1, 5, 9}));
-        // Only the first store changed the byte (0x55 to 0); stores the bus
-        // takes are the bus's own to judge.
-        EXPECT_EQ(cpu.memoryChanges(), mapped ? 1u : 0u);
-        // A later run starts afresh; idle time only counts.
-        cpu.idle(100);
-        EXPECT_EQ(cpu.instructions(), ran + 100);
-        EXPECT_EQ(cpu.run(2), 2u);
-        return bus.seen;
-    };
-    EXPECT_EQ(runIt(true), runIt(false));
-}
-
 TEST(CpuMemory, WordsBeyondRamTakeOneBusCycleUnlessTheyWrap)
 {
     Machine m = at(Model::i80186, 8);

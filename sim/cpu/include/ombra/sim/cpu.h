@@ -59,16 +59,7 @@ public:
     // clear, so the caller can keep it pending. Either kind ends HLT.
     bool interrupt(std::uint8_t vector, bool maskable = true);
 
-    // Instructions run so far; inside a bus callback, those before the
-    // current one (on either path), so a device's clock is exact.
     std::uint64_t instructions() const { return count_; }
-    // Stores into mapped RAM that changed a byte, so far. With the registers
-    // this tells a loop whose passes leave the machine as they found it.
-    std::uint64_t memoryChanges() const { return changes_; }
-    // From a bus callback: run() returns once the current instruction ends.
-    void requestStop() { stopRequested_ = true; }
-    // Time passes as if n instructions had run; nothing runs.
-    void idle(std::uint64_t n) { count_ += n; }
 
     std::uint32_t physical(std::uint16_t seg, std::uint16_t off) const {
         return ((std::uint32_t(seg) << shift_) + off) & mask_;
@@ -93,8 +84,6 @@ private:
     // instruction.
     bool inhibit_ = false;
     std::uint64_t count_ = 0;
-    std::uint64_t changes_ = 0;
-    bool stopRequested_ = false;
     std::uint8_t* ram_ = nullptr;
     std::uint32_t ramSize_ = 0;
     std::function<void(const std::string&)> trace_;
