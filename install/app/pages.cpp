@@ -129,7 +129,8 @@ void CDirSelectDlg::initializePage() { folder_->setText(QString::fromStdString(s
 void CDirSelectDlg::browse()
 {
     QString chosen = QFileDialog::getExistingDirectory(window(), QStringLiteral("Please select a destination folder"),
-                                                       folder_->text(), QFileDialog::ShowDirsOnly);
+                                                       folder_->text(),
+                                                       QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
     if (!chosen.isEmpty()) folder_->setText(chosen);
 }
 

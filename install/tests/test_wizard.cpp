@@ -320,9 +320,12 @@ TEST_F(Wizard, BrowseReplacesTheFolderWithTheChosenOne)
         auto* dialog = qobject_cast<QFileDialog*>(modal);
         ASSERT_NE(dialog, nullptr);
         title = dialog->windowTitle().toStdString();
-        dialog->setDirectory(QString::fromStdString(scratch.root().string()));
-        dialog->selectFile(QString::fromStdString((scratch.root() / "picked").string()));
-        QMetaObject::invokeMethod(dialog, "accept");
+        // A folder dialog chooses the folder it shows; OK on a selected
+        // subfolder would only open it.
+        dialog->setDirectory(QString::fromStdString((scratch.root() / "picked").string()));
+        // The name field still holds the start folder's last part.
+        if (auto* name = dialog->findChild<QLineEdit*>("fileNameEdit")) name->clear();
+        QMetaObject::invokeMethod(dialog, "done", Q_ARG(int, QDialog::Accepted));
     });
     rig.find<QPushButton>("browseButton")->click();
     EXPECT_EQ(title, "Please select a destination folder");
