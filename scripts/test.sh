@@ -11,6 +11,21 @@ ombra_install_packages
 
 jobs=$(nproc)
 status=0
+failed=()
+summary=$(mktemp)
+trap 'rm -f "$summary"' EXIT
+
+# The last lines each failed test printed, from ctest's own log.
+tail_of_failures() {
+  local preset=$1 list=$2 number name
+  while IFS=: read -r number name; do
+    echo "---- $preset: $name"
+    awk -v want="$name" '
+      $0 ~ /^[0-9]+\/[0-9]+ Testing: / { sub(/^[0-9]+\/[0-9]+ Testing: /, ""); on = ($0 == want); next }
+      on && /^<end of output>/ { on = 0 }
+      on' "build/$preset/Testing/Temporary/LastTest.log" | tail -n 40
+  done <"$list"
+}
 for preset in debug sanitize release; do
   rm -rf "build/$preset"
   cmake --preset "$preset" >/dev/null
@@ -22,6 +37,20 @@ for preset in debug sanitize release; do
   [ "$preset" != debug ] && filter=(-LE slow)
   if ! ctest --preset "$preset" -j "$jobs" --timeout 600 "${filter[@]}"; then
     status=1
+    log="build/$preset/Testing/Temporary/LastTestsFailed.log"
+    if [ -f "$log" ]; then
+      while read -r line; do failed+=("$preset: $line"); done <"$log"
+      tail_of_failures "$preset" "$log" >>"$summary"
+    else
+      failed+=("$preset: ctest failed")
+    fi
   fi
 done
+# Whoever reads only the end of a long log still learns what failed where.
+if [ $status -ne 0 ]; then
+  echo
+  cat "$summary"
+  echo "Failed tests:"
+  printf '  %s\n' "${failed[@]}"
+fi
 exit $status
