@@ -1,6 +1,7 @@
 // OmbraInstall: the installation wizard, or with --unattended the same
 // installation without a window (packaging, tests).
 #include <QApplication>
+#include <QThreadPool>
 
 #include <cstdio>
 #include <span>
@@ -22,5 +23,9 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     COmbraInstallPropertySheet sheet(defaultEnvironment(embeddedPayload()));
     sheet.show();
-    return app.exec();
+    const int exitCode = app.exec();
+    // The raster engine paints on Qt's global thread pool: its threads are
+    // joined before the process ends rather than left to race its exit.
+    QThreadPool::globalInstance()->waitForDone();
+    return exitCode;
 }

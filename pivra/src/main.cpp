@@ -1,4 +1,6 @@
 // Pivra: the trace settings utility.
+#include <QThreadPool>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -47,5 +49,8 @@ int main(int argc, char** argv) {
     const int status = answer(ombra::pivra::parseCommandLine(ours), ours);
     if (status >= 0) return status;
     app.InitInstance();
+    // The raster engine paints on Qt's global thread pool: its threads are
+    // joined before the process ends rather than left to race its exit.
+    QThreadPool::globalInstance()->waitForDone();
     return 0;
 }

@@ -1,5 +1,6 @@
 // Ombra: the operator's program.
 #include <QApplication>
+#include <QThreadPool>
 
 #include <cstdio>
 #include <cstdlib>
@@ -55,5 +56,12 @@ int main(int argc, char** argv) {
     QApplication app(qtArgc, qtArgv);
     QApplication::setApplicationName("Ombra");
     QApplication::setQuitOnLastWindowClosed(false);
-    return ombra::frontend::COmbraApp().run(argc, argv);
+    // The raster engine splits large fills over Qt's global thread pool.
+    // Idle pool threads end at once, so none is still ending while the
+    // process does (a sanitizer build reports its thread data then).
+    QThreadPool::globalInstance()->setExpiryTimeout(0);
+    const int exitCode = ombra::frontend::COmbraApp().run(argc, argv);
+    // Joined before the process ends, not left to race its exit.
+    QThreadPool::globalInstance()->waitForDone();
+    return exitCode;
 }

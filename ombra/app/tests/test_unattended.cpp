@@ -110,7 +110,7 @@ TEST(Unattended, AnUnrecognisedFlashIsReportedAndTheRunFails) {
     EXPECT_EQ(r.exitCode, 1) << r.errors;
     const std::string expected =
         header(rig, "burn and verify") + " * Result: \n\t WARNING : Flash device unrecognized, using default driver\n";
-    EXPECT_EQ(afterFirstLine(r.report).rfind(expected, 0), 0u) << r.report;
+    EXPECT_EQ(afterFirstLine(r.report).rfind(expected, 0), 0u) << r.report << r.errors;
 }
 
 TEST(Unattended, AFailedVerificationIsTheResult) {
@@ -123,8 +123,8 @@ TEST(Unattended, AFailedVerificationIsTheResult) {
     EXPECT_EQ(r.exitCode, 1) << r.errors;
     const std::string expected = header(rig, "burn and verify") +
                                  " * Detected flash type : SST SST39LF/VF160 \n * Result: \n *\t";
-    EXPECT_EQ(afterFirstLine(r.report).rfind(expected, 0), 0u) << r.report;
-    EXPECT_NE(r.report.find("Verification failed"), std::string::npos) << r.report;
+    EXPECT_EQ(afterFirstLine(r.report).rfind(expected, 0), 0u) << r.report << r.errors;
+    EXPECT_NE(r.report.find("Verification failed"), std::string::npos) << r.report << r.errors;
     EXPECT_EQ(r.report.find("\tOK"), std::string::npos);
 }
 
