@@ -63,26 +63,16 @@ StepOutcome CSelkanBoot::sendFrame(SerialPort& port, BYTE type, const BYTE* payl
     return StepOutcome::failed;
 }
 
-StepOutcome CSelkanBoot::readFrame(SerialPort& port, DWORD deadlineMs, ReceivedFrame& frame)
+StepOutcome receiveFrame(FrameReader& in, ReceivedFrame& frame)
 {
-    const DWORD start = GetTickCount();
-    HANDLE timer = CreateWaitableTimer(TRUE);
-    if (!timer) {
-        TraceFormat("Cannot create waitable timer, error code %d", int(GetLastError()));
-        return StepOutcome::failed;
-    }
-    TimerGuard guard {timer};
-    SetWaitableTimer(timer, deadlineMs);
-    auto timerFired = [&] { return WaitForSingleObject(timer, 0) == WAIT_OBJECT_0; };
-
     for (;;) {
         TraceText("waiting for hdr");
         BYTE sync = 0;
-        switch (readSerial(port, &sync, 1, 1000, cancelEvent_, timer)) {
+        switch (in.read(&sync, 1, 1000)) {
         case IoOutcome::failed: return StepOutcome::failed;
-        case IoOutcome::interrupted: return isCancelled() ? StepOutcome::cancelled : StepOutcome::timeout;
+        case IoOutcome::interrupted: return in.interrupted(false);
         case IoOutcome::timedOut:
-            if (elapsedSince(start) >= deadlineMs)
+            if (in.limitReached())
                 return StepOutcome::timeout;
             continue;
         case IoOutcome::done: break;
@@ -95,12 +85,10 @@ StepOutcome CSelkanBoot::readFrame(SerialPort& port, DWORD deadlineMs, ReceivedF
         // Steps after the start byte: a read that times out drops the partial
         // frame and the hunt starts again.
         auto bodyOutcome = [&](IoOutcome o) {
-            if (o == IoOutcome::failed)
-                return StepOutcome::failed;
-            return timerFired() ? StepOutcome::timeout : StepOutcome::cancelled;
+            return o == IoOutcome::failed ? StepOutcome::failed : in.interrupted(true);
         };
         BYTE header[3];
-        IoOutcome o = readSerial(port, header, 3, 1000, cancelEvent_, timer);
+        IoOutcome o = in.read(header, 3, 1000);
         if (o == IoOutcome::timedOut)
             continue;
         if (o != IoOutcome::done)
@@ -111,14 +99,14 @@ StepOutcome CSelkanBoot::readFrame(SerialPort& port, DWORD deadlineMs, ReceivedF
             payload.reset(new (std::nothrow) BYTE[length]);
             if (!payload)
                 return StepOutcome::failed;
-            o = readSerial(port, payload.get(), length, DWORD(length) * 1000, cancelEvent_, timer);
+            o = in.read(payload.get(), length, DWORD(length) * 1000);
             if (o == IoOutcome::timedOut)
                 continue;
             if (o != IoOutcome::done)
                 return bodyOutcome(o);
         }
         BYTE sumBytes[2];
-        o = readSerial(port, sumBytes, 2, 1000, cancelEvent_, timer);
+        o = in.read(sumBytes, 2, 1000);
         if (o == IoOutcome::timedOut)
             continue;
         if (o != IoOutcome::done)
@@ -135,6 +123,44 @@ StepOutcome CSelkanBoot::readFrame(SerialPort& port, DWORD deadlineMs, ReceivedF
         frame.payload = std::move(payload);
         return StepOutcome::ok;
     }
+}
+
+StepOutcome CSelkanBoot::readFrame(SerialPort& port, DWORD deadlineMs, ReceivedFrame& frame)
+{
+    const DWORD start = GetTickCount();
+    HANDLE timer = CreateWaitableTimer(TRUE);
+    if (!timer) {
+        TraceFormat("Cannot create waitable timer, error code %d", int(GetLastError()));
+        return StepOutcome::failed;
+    }
+    TimerGuard guard {timer};
+    SetWaitableTimer(timer, deadlineMs);
+
+    // The port under the step's timer and the cancel event.
+    class PortReader final : public FrameReader {
+    public:
+        PortReader(CSelkanBoot& boot, SerialPort& port, HANDLE timer, DWORD start, DWORD deadlineMs)
+            : boot_(boot), port_(port), timer_(timer), start_(start), deadlineMs_(deadlineMs) {}
+        IoOutcome read(BYTE* buffer, DWORD count, DWORD timeoutMs) override
+        {
+            return boot_.readSerial(port_, buffer, count, timeoutMs, boot_.cancelEvent_, timer_);
+        }
+        bool limitReached() override { return elapsedSince(start_) >= deadlineMs_; }
+        StepOutcome interrupted(bool afterSync) override
+        {
+            if (afterSync)
+                return WaitForSingleObject(timer_, 0) == WAIT_OBJECT_0 ? StepOutcome::timeout : StepOutcome::cancelled;
+            return boot_.isCancelled() ? StepOutcome::cancelled : StepOutcome::timeout;
+        }
+
+    private:
+        CSelkanBoot& boot_;
+        SerialPort& port_;
+        HANDLE timer_;
+        DWORD start_, deadlineMs_;
+    };
+    PortReader in(*this, port, timer, start, deadlineMs);
+    return receiveFrame(in, frame);
 }
 
 StepOutcome CSelkanBoot::waitForRomPing(SerialPort& port, DWORD limitMs)

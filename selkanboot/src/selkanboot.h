@@ -27,6 +27,25 @@ struct ReceivedFrame {
     WORD length = 0;
 };
 
+// The byte reads of the frame hunt: the port under a step's limits in the
+// component, any byte source elsewhere.
+class FrameReader {
+public:
+    virtual IoOutcome read(BYTE* buffer, DWORD count, DWORD timeoutMs) = 0;
+    // Asked after a start-byte read timed out: the step's whole limit is used up.
+    virtual bool limitReached() = 0;
+    // What an interrupted read means, before or after the start byte.
+    virtual StepOutcome interrupted(bool afterSync) = 0;
+
+protected:
+    ~FrameReader() = default;
+};
+
+// Hunts the start byte and reads one frame: ok, badChecksum, or how the
+// reads ended. A frame that breaks off by a time-out is dropped and the hunt
+// goes on.
+StepOutcome receiveFrame(FrameReader& in, ReceivedFrame& frame);
+
 class CSelkanBoot final : public ISelkanBoot {
 public:
     CSelkanBoot();
