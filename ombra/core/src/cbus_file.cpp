@@ -128,6 +128,23 @@ bool parseCBusWord(std::string_view line, std::uint16_t& word)
     return true;
 }
 
+CBusResult parseCBusText(std::string_view text, std::vector<std::uint8_t>& table)
+{
+    table.clear();
+    LineSplitter lines(table);
+    for (char c : text) {
+        if (!lines.feed(c)) {
+            table.clear();
+            return CBusResult::tooLarge;
+        }
+    }
+    if (!lines.finish()) {
+        table.clear();
+        return CBusResult::tooLarge;
+    }
+    return CBusResult::ok;
+}
+
 CBusResult readCBusFile(const std::string& path, std::vector<std::uint8_t>& table)
 {
     table.clear();

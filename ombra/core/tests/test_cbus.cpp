@@ -95,6 +95,25 @@ TEST(CBusFile, LargeFilesNeverOverflowTheTable)
     EXPECT_EQ(packed[40959], 0x07);
 }
 
+TEST(CBusFile, TextInMemoryPacksAsTheFileDoes)
+{
+    Scratch scratch;
+    // A piece boundary, a CR at the end and a lone CR: the file is read in
+    // 4 KiB chunks, the text in one go, and both must agree.
+    std::string text = std::string(4095, ' ') + "\r\n1234\r\n" + std::string(253, ' ') + "abcd\n5\r";
+    Bytes fromText = {0x55};
+    ASSERT_EQ(parseCBusText(text, fromText), CBusResult::ok);
+    EXPECT_EQ(fromText, read(write(scratch, "chunks.txt", text)));
+    EXPECT_EQ(fromText, (Bytes{0x12, 0x34, 0x00, 0x0A, 0x0B, 0xCD, 0x00, 0x05}));
+
+    std::string most;
+    for (int i = 0; i < 32768; ++i)
+        most += "1\n";
+    Bytes table = {0x55};
+    EXPECT_EQ(parseCBusText(most, table), CBusResult::tooLarge);
+    EXPECT_TRUE(table.empty());
+}
+
 TEST(CBusFile, FilesThatCannotBeRead)
 {
     Scratch scratch;

@@ -39,6 +39,10 @@ enum class CBusResult {
 // Shows nothing.
 CBusResult readCBusFile(const std::string& path, std::vector<std::uint8_t>& table);
 
+// The same packing of a file's bytes already in memory (no traces of the
+// file's end, nothing opened).
+CBusResult parseCBusText(std::string_view text, std::vector<std::uint8_t>& table);
+
 // The word a line gives: "%X" after leading white space (an optional sign
 // and "0x" prefix), cut to 16 bits; false when the line holds no number.
 bool parseCBusWord(std::string_view line, std::uint16_t& word);
