@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "ombra/common/names.h"
 #include "ombra/platform/clock.h"
 #include "ombra/platform/registry.h"
 #include "ombra/platform/trace_output.h"
@@ -65,7 +66,9 @@ int buildLine(char (&line)[TRACE_LINE_SIZE], DWORD tick, const char* text) {
 int TraceOpen(const char* name) {
     auto& s = state();
     if (s.opened) return 1;
-    if (name == nullptr) return 0;
+    // The name is one key below Debug: a nested or empty one would read
+    // another context's settings.
+    if (name == nullptr || !ombra::isPlainName(name)) return 0;
 
     HKEY debug = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kDebugKey, 0, KEY_READ, &debug) != ERROR_SUCCESS) return 0;

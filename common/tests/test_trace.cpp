@@ -179,3 +179,19 @@ TEST_F(TraceTest, EachModuleHasItsOwnState) {
     EXPECT_EQ(readFile(file), "1234 : from a\r\n");
     EXPECT_EQ(ombra::platform::findSymbol(module, "TraceText"), nullptr) << "the trace is not exported";
 }
+
+TEST_F(TraceTest, NestedOrEmptyNamesReachNoOtherKey) {
+    // Settings that a nested name would reach, and some on the Debug key itself.
+    enable("Burnix\\Deep", TRACE_FILE, file);
+    enable("", TRACE_FILE, file);
+    for (const char* name : {"Burnix\\Deep", "", "../Deep", "A\nB"}) {
+        EXPECT_EQ(TraceOpen(name), 0) << name;
+        EXPECT_FALSE(ombra::trace_detail::isOpened());
+    }
+    TraceText("nothing");
+    EXPECT_FALSE(exists(file));
+    // A plain name still opens once it is asked for.
+    enable("Deep", TRACE_FILE, file);
+    EXPECT_EQ(TraceOpen("Deep"), 1);
+    EXPECT_TRUE(exists(file));
+}
