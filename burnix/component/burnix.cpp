@@ -2,6 +2,7 @@
 // four server exports. The driver tree is read from beside this file.
 #include <atomic>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -216,16 +217,18 @@ public:
         TraceText("CBurnix::InitializeProgrammer");
         devices_.clear();
         if (!driver) return E_FAIL;
-        driver_ = driver;
-        auto table = readDevices(IniFile::load(tree().driverFile(driver_)));
+        const auto file = acceptedDriverFile("CBurnix::InitializeDevices", driver);
+        if (!file) return E_FAIL;
+        auto table = readDevices(IniFile::load(*file));
         if (!table) return E_FAIL;
         devices_ = std::move(*table);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE InitializeRemoteCodes(const char* driver, const char* worker) override {
         if (!driver || !worker) return E_FAIL;
-        driver_ = driver;
-        const auto ini = IniFile::load(tree().driverFile(driver_));
+        const auto file = acceptedDriverFile("CBurnix::InitializeRemoteCodes", driver);
+        if (!file) return E_FAIL;
+        const auto ini = IniFile::load(*file);
         const std::int32_t address = ini.getInt("CONFIGURATION", "Boot_Address", kNoBootAddress);
         if (address == kNoBootAddress) return E_FAIL;
         bootAddress_ = static_cast<DWORD>(address);
@@ -233,7 +236,9 @@ public:
         if (!kind) return E_FAIL;
         // Each kind keeps its own copy, so loading one never invalidates another.
         auto& slot = codes_[static_cast<int>(*kind)];
-        switch (loadRemoteCode(tree().remoteCodeFile(driver_, *kind), slot)) {
+        const auto program = tree().remoteCodeFile(driver_, *kind);
+        if (!program) return E_FAIL;
+        switch (loadRemoteCode(*program, slot)) {
         case CodeLoad::ok: break;
         case CodeLoad::missing:
             TraceText("CBurnix::CreateFile failed");
@@ -256,6 +261,25 @@ private:
         return S_OK;
     }
     static DriverTree tree() { return DriverTree(installFolder()); }
+
+    // The name becomes folders and files below Drivers, so it must be plain
+    // and listed in the common file; a refused name is not remembered.
+    std::optional<std::string> acceptedDriverFile(const char* method, const char* driver) {
+        const DriverTree drivers = tree();
+        switch (checkDriverName(IniFile::load(drivers.commonFile()), driver)) {
+        case DriverCheck::ok: break;
+        case DriverCheck::notPlain:
+            TraceFormat("%s: driver name refused (empty, a separator, \"..\" or a control character)", method);
+            driver_.clear();
+            return std::nullopt;
+        case DriverCheck::notListed:
+            TraceFormat("%s: driver \"%s\" refused (not listed in the common driver file)", method, driver);
+            driver_.clear();
+            return std::nullopt;
+        }
+        driver_ = driver;
+        return drivers.driverFile(driver_);
+    }
 
     std::atomic<ULONG> refs_{1};
     ProgrammerCore core_;

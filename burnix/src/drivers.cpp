@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "ombra/burnix/ini.h"
+#include "ombra/common/names.h"
 
 namespace ombra::burnix {
 
@@ -53,15 +54,27 @@ std::optional<CodeKind> codeKindForWorker(std::string_view worker) {
     return std::nullopt;
 }
 
-std::string DriverTree::commonFile() const { return root_ + "/Drivers/Common/Burnix.cfg"; }
-
-std::string DriverTree::driverFile(const std::string& driver) const {
-    return root_ + "/Drivers/" + driver + "/" + driver + ".cfg";
+DriverCheck checkDriverName(const IniFile& common, std::string_view driver) {
+    if (!isPlainName(driver)) return DriverCheck::notPlain;
+    const auto names = readProgrammers(common);
+    if (!names) return DriverCheck::notListed;
+    for (const auto& name : *names)
+        if (name == driver) return DriverCheck::ok;
+    return DriverCheck::notListed;
 }
 
-std::string DriverTree::remoteCodeFile(const std::string& driver, CodeKind kind) const {
+std::string DriverTree::commonFile() const { return root_ + "/Drivers/Common/Burnix.cfg"; }
+
+std::optional<std::string> DriverTree::driverFile(std::string_view driver) const {
+    if (!isPlainName(driver)) return std::nullopt;
+    const std::string name(driver);
+    return root_ + "/Drivers/" + name + "/" + name + ".cfg";
+}
+
+std::optional<std::string> DriverTree::remoteCodeFile(std::string_view driver, CodeKind kind) const {
+    if (!isPlainName(driver)) return std::nullopt;
     static const char* const files[] = {"RemoteIdentify.bin", "RemoteBurn.bin", "RemoteDump.bin", "RemoteVerify.bin"};
-    return root_ + "/Drivers/" + driver + "/RemoteCode/" + files[static_cast<int>(kind)];
+    return root_ + "/Drivers/" + std::string(driver) + "/RemoteCode/" + files[static_cast<int>(kind)];
 }
 
 CodeLoad loadRemoteCode(const std::string& path, std::vector<std::uint8_t>& code) {

@@ -11,6 +11,7 @@
 #include "ombra/platform/com.h"
 #include "ombra/platform/module.h"
 #include "ombra/platform/process.h"
+#include "ombra/platform/registry.h"
 
 namespace fs = std::filesystem;
 
@@ -41,8 +42,9 @@ protected:
         fs::copy_file(fs::path(run) / "Burnix.so", dir_ / "Burnix.so");
         const fs::path d = dir_ / "Drivers";
         writeFile(d / "Common/Burnix.cfg",
-                  "[SUPPORTED_PROGRAMMERS]\nNum_Supported_Programmers=3\n"
-                  "[PROGRAMMER_0]\nManufacturer=Test\n[PROGRAMMER_2]\nManufacturer=AMD\n");
+                  "[SUPPORTED_PROGRAMMERS]\nNum_Supported_Programmers=5\n"
+                  "[PROGRAMMER_0]\nManufacturer=Test\n[PROGRAMMER_2]\nManufacturer=AMD\n"
+                  "[PROGRAMMER_3]\nManufacturer=NoBoot\n[PROGRAMMER_4]\nManufacturer=../Outside\n");
         writeFile(d / "Test/Test.cfg",
                   "[CONFIGURATION]\nBoot_Address=0x300000\n"
                   "[SUPPORTED_DEVICES]\nNum_Supported_Devices=3\n"
@@ -56,6 +58,15 @@ protected:
         writeFile(d / "Test/RemoteCode/RemoteDump.bin", std::string(0x10000, '\x90'));
         writeFile(d / "NoBoot/NoBoot.cfg", "[SUPPORTED_DEVICES]\nNum_Supported_Devices=1\n");
         writeFile(d / "NoBoot/RemoteCode/RemoteBurn.bin", "x");
+        // A complete driver outside the tree, where "../Outside" would reach
+        // it, and one inside that the common file does not list.
+        const std::string config = "[CONFIGURATION]\nBoot_Address=0x300000\n"
+                                   "[SUPPORTED_DEVICES]\nNum_Supported_Devices=1\n"
+                                   "[DEVICE_0]\nManufacturerID=0xBF\nModelID=0x2782\n";
+        writeFile(dir_ / "Outside.cfg", config);
+        writeFile(dir_ / "Outside/RemoteCode/RemoteBurn.bin", "outside");
+        writeFile(d / "Unlisted/Unlisted.cfg", config);
+        writeFile(d / "Unlisted/RemoteCode/RemoteBurn.bin", "unlisted");
 
         std::string error;
         auto* module = ombra::platform::loadModule((dir_ / "Burnix.so").c_str(), error);
@@ -145,7 +156,7 @@ TEST_F(ComponentTest, DriverListsAndDeviceTable) {
         names.emplace_back(name);
         CoTaskMemFree(name);
     }
-    EXPECT_EQ(names, (std::vector<std::string>{"Test", "", "AMD"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"Test", "", "AMD", "NoBoot", "../Outside"}));
 
     EXPECT_EQ(init->InitializeDevices("Missing"), E_FAIL);
     ASSERT_EQ(init->InitializeDevices("Test"), S_OK);
@@ -200,6 +211,59 @@ TEST_F(ComponentTest, RemoteCodesPerWorker) {
     EXPECT_EQ(init->InitializeRemoteCodes("Test", "tordel"), E_FAIL);  // case matters
     EXPECT_EQ(init->InitializeRemoteCodes("NoBoot", "Tordel"), E_FAIL);
     for (IUnknown* u : std::initializer_list<IUnknown*>{verify, burn, init}) u->Release();
+}
+
+TEST_F(ComponentTest, DriverNamesOutsideTheListOrTheTreeAreRefused) {
+    auto* init = create<IBurnixInitialization>(IID_IBurnixInitialization);
+    auto* info = query<IBurnixInformation>(init, IID_IBurnixInformation);
+    auto* burn = query<IBurnixBurn>(init, IID_IBurnixBurn);
+    // Listed but climbing, plain but unlisted, and names no list could hold.
+    for (const char* driver : {"../Outside", "Unlisted", "", ".", "..", "Test/../Test", "Test\\..\\Test", "Te..st",
+                               "Test\n"}) {
+        SCOPED_TRACE(driver);
+        ASSERT_EQ(init->InitializeDevices("Test"), S_OK);
+        EXPECT_EQ(init->InitializeDevices(driver), E_FAIL);
+        DeviceInfo* d = nullptr;
+        EXPECT_EQ(info->EnumSupportedDevices(0, &d), S_NO_MORE_ITEMS);
+        EXPECT_EQ(init->InitializeRemoteCodes(driver, "Tordel"), E_FAIL);
+        BYTE* code = nullptr;
+        DWORD address = 0;
+        WORD length = 0;
+        ASSERT_EQ(burn->GetBurningBootCode(&code, &address, &length), S_OK);
+        EXPECT_EQ(length, 0);  // nothing was loaded from anywhere
+        CoTaskMemFree(code);
+        // The refused name is not kept as the driver's.
+        char* name = nullptr;
+        ASSERT_EQ(info->GetProgrammerName(&name), S_OK);
+        EXPECT_STREQ(name, "");
+        CoTaskMemFree(name);
+    }
+    // A listed plain name still loads.
+    ASSERT_EQ(init->InitializeRemoteCodes("Test", "Tordel"), S_OK);
+    for (IUnknown* u : std::initializer_list<IUnknown*>{burn, info, init}) u->Release();
+}
+
+TEST_F(ComponentTest, RefusalsLeaveATraceLine) {
+    // The component's trace opens under "Burnix" with its first Burn.
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Tarvik\\Ombra\\Debug\\Burnix", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    for (const char* value : {"fTraceEnabled", "dwTraceType"}) {
+        const DWORD v = value[0] == 'f' ? 1 : 2;  // on, to the console
+        RegSetValueExA(key, value, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v);
+    }
+    RegCloseKey(key);
+    auto* init = create<IBurnixInitialization>(IID_IBurnixInitialization);
+    auto* burn = query<IBurnixBurn>(init, IID_IBurnixBurn);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(burn->Burn(), E_FAIL);  // no image: fails at once
+    EXPECT_EQ(init->InitializeDevices("../Outside"), E_FAIL);
+    EXPECT_EQ(init->InitializeRemoteCodes("Unlisted", "Tordel"), E_FAIL);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("CBurnix::InitializeDevices: driver name refused"), std::string::npos) << err;
+    EXPECT_NE(err.find("CBurnix::InitializeRemoteCodes: driver \"Unlisted\" refused"), std::string::npos) << err;
+    for (IUnknown* u : std::initializer_list<IUnknown*>{burn, init}) u->Release();
 }
 
 TEST_F(ComponentTest, ServerLifetimeAndFactory) {

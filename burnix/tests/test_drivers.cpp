@@ -112,6 +112,31 @@ TEST(Drivers, WorkerNamesAndPaths) {
     EXPECT_EQ(tree.remoteCodeFile("SST", CodeKind::verify), "/opt/x/Drivers/SST/RemoteCode/RemoteVerify.bin");
 }
 
+TEST(Drivers, NamesThatLeaveTheTreeGiveNoPath) {
+    const DriverTree tree("/opt/x");
+    for (const char* name : {"", ".", "..", "../x", "../../etc/passwd", "a/b", "a\\b", "SST/..", "a..b", "S\tST"}) {
+        EXPECT_FALSE(tree.driverFile(name)) << name;
+        for (CodeKind kind : {CodeKind::identify, CodeKind::burn, CodeKind::dump, CodeKind::verify})
+            EXPECT_FALSE(tree.remoteCodeFile(name, kind)) << name;
+    }
+    EXPECT_FALSE(tree.driverFile(std::string_view("SST\0/../x", 9)));
+}
+
+TEST(Drivers, OnlyPlainListedNamesPass) {
+    const auto common = IniFile::parse(
+        "[SUPPORTED_PROGRAMMERS]\nNum_Supported_Programmers=4\n[PROGRAMMER_0]\nManufacturer=SST\n"
+        "[PROGRAMMER_2]\nManufacturer=../AMD\n[PROGRAMMER_3]\nManufacturer=Intel\n");
+    EXPECT_EQ(checkDriverName(common, "SST"), DriverCheck::ok);
+    EXPECT_EQ(checkDriverName(common, "Intel"), DriverCheck::ok);
+    EXPECT_EQ(checkDriverName(common, "sst"), DriverCheck::notListed);  // case matters, as in the folder name
+    EXPECT_EQ(checkDriverName(common, "AMD"), DriverCheck::notListed);
+    // Listed does not make a climbing or empty name plain.
+    EXPECT_EQ(checkDriverName(common, "../AMD"), DriverCheck::notPlain);
+    EXPECT_EQ(checkDriverName(common, ""), DriverCheck::notPlain);
+    EXPECT_EQ(checkDriverName(common, "SST/"), DriverCheck::notPlain);
+    EXPECT_EQ(checkDriverName(IniFile::parse(""), "SST"), DriverCheck::notListed);  // no common file
+}
+
 TEST(Drivers, RemoteCodeSizes) {
     const auto dir = std::filesystem::temp_directory_path() / ("burnix_code_" + std::to_string(GetCurrentProcessId()));
     std::filesystem::create_directories(dir);

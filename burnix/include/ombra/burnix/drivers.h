@@ -7,6 +7,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ombra::burnix {
@@ -39,13 +40,19 @@ enum class CodeKind { identify, burn, dump, verify };
 // "Wexom", "Tordel", "Lunet", "Quasp" (exact case); nullopt for others.
 std::optional<CodeKind> codeKindForWorker(std::string_view worker);
 
+// Whether a driver name may become a folder below Drivers: a plain name
+// (ombra/common/names.h) that the common file lists, compared exactly.
+enum class DriverCheck { ok, notPlain, notListed };
+DriverCheck checkDriverName(const IniFile& common, std::string_view driver);
+
 // Paths below <root>/Drivers; root is the folder of the component file.
+// A driver name that is not plain gives no path at all.
 class DriverTree {
 public:
     explicit DriverTree(std::string root) : root_(std::move(root)) {}
     std::string commonFile() const;
-    std::string driverFile(const std::string& driver) const;
-    std::string remoteCodeFile(const std::string& driver, CodeKind kind) const;
+    std::optional<std::string> driverFile(std::string_view driver) const;
+    std::optional<std::string> remoteCodeFile(std::string_view driver, CodeKind kind) const;
 
 private:
     std::string root_;
