@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "e2e_rig.h"
 #include "ombra/platform/event.h"
@@ -15,6 +16,7 @@ using launcher::JobKind;
 using launcher::ServiceKind;
 using launcher::ServiceRecord;
 using launcher::WorkerLauncher;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -70,6 +72,30 @@ TEST_F(Failures, ProgrammerNotRegisteredFailsBeforeTheUpload) {
     // Only the frame's record: nothing was started on the board.
     EXPECT_EQ(records.size(), 1u);
     EXPECT_EQ(statusCodes(records), kFailure);
+    EXPECT_TRUE(board.inRom());
+}
+
+TEST_F(Failures, DriverNameClimbingOutOfTheTreeUploadsNothing) {
+    Registry registry;
+    // A copy of the configurable programmer with the SST driver also planted
+    // where "../SST" reaches from its Drivers folder.
+    const fs::path install = fs::path(registry.folder()) / "install";
+    fs::create_directories(install / "SST");
+    fs::copy_file(fs::path(runDir()) / "Burnix.so", install / "Burnix.so");
+    fs::copy(fs::path(runDir()) / "Drivers", install / "Drivers", fs::copy_options::recursive);
+    fs::copy_file(install / "Drivers/SST/SST.cfg", install / "SST.cfg");
+    fs::copy(install / "Drivers/SST/RemoteCode", install / "SST/RemoteCode", fs::copy_options::recursive);
+    const std::string command = "\"" + runDir() + "/regsvr\" /s \"" + (install / "Burnix.so").string() + "\"";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+
+    const Programmer climbing{"Climbing", burnixSst.clsid, "../SST", burnixSst.part, 0, "../SST:"};
+    sim::Board board(fastBoard(burnixSst.part));
+    for (JobKind kind : {JobKind::identify, JobKind::dump}) {
+        const auto records = rawRun(job(kind, climbing, board.portPath(), registry.file("dump.bin")), cancel);
+        EXPECT_EQ(statusCodes(records), kFailure);
+    }
+    // Not a byte reached the board: nothing was uploaded, nothing started.
+    EXPECT_EQ(board.stats().bytesToBoard, 0u);
     EXPECT_TRUE(board.inRom());
 }
 
