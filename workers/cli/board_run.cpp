@@ -247,6 +247,15 @@ void BoardRun::run() {
     const Options& o = plan_.options;
     if (o.command == Command::dump) result_.outputFile = perBoardPath(o.out, result_.number, result_.port);
     if (!o.log.empty()) result_.logFile = perBoardPath(o.log, result_.number, result_.port);
+    if ((o.command == Command::dump && result_.outputFile.empty()) || (!o.log.empty() && result_.logFile.empty())) {
+        // Nothing runs on a board whose files would have no name of their own.
+        const std::string why = "the port's name gives no file name for {port}";
+        observer_.note(result_.number, why);
+        result_.verdict = Verdict::failed;
+        result_.failures = {why};
+        observer_.boardEnded(result_);
+        return;
+    }
 
     const unsigned attempts = o.retries + 1;
     ResultDetail detail;

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <set>
 
+#include "ombra/common/names.h"
 #include "ombra/platform/registry.h"
 
 namespace ombra::cli {
@@ -151,6 +152,9 @@ std::string checkBoards(const Options& o, std::size_t boards) {
 std::string perBoardPath(const std::string& pattern, std::size_t number, const std::string& port) {
     const auto slash = port.find_last_of("/\\");
     const std::string portName = slash == std::string::npos ? port : port.substr(slash + 1);
+    // The port comes from the command line or the registry: a name such as
+    // ".." would lead the file out of the folder the pattern names.
+    if (pattern.find("{port}") != std::string::npos && !isPlainName(portName)) return {};
     std::string path;
     for (std::size_t i = 0; i < pattern.size();) {
         if (pattern.compare(i, 3, "{n}") == 0) {

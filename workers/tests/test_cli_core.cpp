@@ -195,6 +195,52 @@ TEST(CliOptions, EachBoardNamesItsOwnFiles) {
     EXPECT_EQ(perBoardPath("a{x}{n", 2, "p"), "a{x}{n");  // only the two fields are replaced
 }
 
+TEST(CliOptions, PortNamesThatAreNoFileNameGiveNoPath) {
+    // The port's last part must be a file name of its own: no climbing out
+    // of the pattern's folder, no empty or control-character names.
+    for (const char* port : {"/dev/..", "..", "/dev/.", "/dev/", "a\\..", "x/COM\t1", "x/pts\n2", ""}) {
+        EXPECT_EQ(perBoardPath("dumps/{port}/flash.bin", 1, port), "") << port;
+        // Without {port} the port's name does not matter.
+        EXPECT_EQ(perBoardPath("dumps/{n}/flash.bin", 1, port), "dumps/1/flash.bin") << port;
+    }
+}
+
+namespace {
+
+struct EndedObserver final : BoardObserver {
+    void operationStarted(std::size_t, const std::string&, const std::string&, unsigned) override { ++started; }
+    void text(std::size_t, const std::string&) override {}
+    void progress(std::size_t, DWORD, DWORD) override {}
+    void completion(std::size_t, DWORD, DWORD) override {}
+    void note(std::size_t, const std::string& line) override { notes.push_back(line); }
+    void boardEnded(const BoardResult& r) override { ended.push_back(r); }
+    int started = 0;
+    std::vector<std::string> notes;
+    std::vector<BoardResult> ended;
+};
+
+}  // namespace
+
+TEST(CliBoardRun, PortWithoutAFileNameFailsBeforeAnyWorker) {
+    RunPlan plan;
+    plan.options.command = Command::dump;
+    plan.options.out = "dump-{port}.bin";
+    plan.options.length = 16;
+    plan.programFolder = "/nonexistent";  // a worker start would fail differently
+    EndedObserver observer;
+    DeviceNames names;
+    BoardRun board(plan, 1, "/dev/..", observer, names);
+    board.run();
+    ASSERT_EQ(observer.ended.size(), 1u);
+    const BoardResult& r = board.result();
+    EXPECT_EQ(r.verdict, Verdict::failed);
+    EXPECT_TRUE(r.operations.empty());  // no worker was started
+    EXPECT_EQ(observer.started, 0);
+    EXPECT_EQ(r.outputFile, "");
+    EXPECT_EQ(r.failures, std::vector<std::string>{"the port's name gives no file name for {port}"});
+    EXPECT_EQ(observer.notes, r.failures);
+}
+
 TEST(CliOptions, PortsFromTheRegistry) {
     const fs::path dir = fs::temp_directory_path() / ("ombra-cli-test-" + std::to_string(GetCurrentProcessId()));
     fs::create_directories(dir);
