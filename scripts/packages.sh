@@ -1,8 +1,10 @@
 # The Debian packages both README commands need, and their install when
-# missing. Sourced by scripts/test.sh and scripts/demo.sh.
+# missing. Sourced by scripts/test.sh, scripts/demo.sh and scripts/fuzz.sh
+# (clang and its libFuzzer runtime build the fuzz targets).
 OMBRA_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev nasm lrzsz
                 libunicorn-dev libserialport-dev zlib1g-dev qt6-base-dev
-                xvfb xauth libssl-dev nlohmann-json3-dev)
+                xvfb xauth libssl-dev nlohmann-json3-dev
+                clang libclang-rt-14-dev)
 
 ombra_install_packages() {
   local missing=() p
