@@ -15,7 +15,7 @@ int findDevice(std::span<const DeviceEntry> table, std::uint16_t maker, std::uin
 
 std::optional<std::vector<std::string>> readProgrammers(const IniFile& common) {
     const std::int32_t count = common.getInt("SUPPORTED_PROGRAMMERS", "Num_Supported_Programmers", 0);
-    if (count <= 0) return std::nullopt;
+    if (count <= 0 || count > kMaxDriverCount) return std::nullopt;
     std::vector<std::string> names;
     for (std::int32_t n = 0; n < count; ++n)
         names.push_back(common.getString("PROGRAMMER_" + std::to_string(n), "Manufacturer", ""));
@@ -24,7 +24,7 @@ std::optional<std::vector<std::string>> readProgrammers(const IniFile& common) {
 
 std::optional<std::vector<DeviceEntry>> readDevices(const IniFile& driver) {
     const std::int32_t count = driver.getInt("SUPPORTED_DEVICES", "Num_Supported_Devices", 0);
-    if (count <= 0) return std::nullopt;
+    if (count <= 0 || count > kMaxDriverCount) return std::nullopt;
     std::vector<DeviceEntry> table;
     for (std::int32_t n = 0; n < count; ++n) {
         const std::string section = "DEVICE_" + std::to_string(n);

@@ -84,6 +84,25 @@ TEST(Drivers, CountsZeroOrNegativeFail) {
     EXPECT_FALSE(readProgrammers(IniFile::parse("")));
 }
 
+TEST(Drivers, CountsBeyondAnyTableFail) {
+    // Found by fuzzing: counts like these held the reader for minutes and
+    // the programmer list grew by an empty name for each.
+    EXPECT_FALSE(readProgrammers(IniFile::parse("[SUPPORTED_PROGRAMMERS]\nNum_Supported_Programmers=2000000000\n")));
+    EXPECT_FALSE(readDevices(IniFile::parse("[SUPPORTED_DEVICES]\nNum_Supported_Devices=0x7fffffff\n")));
+    EXPECT_FALSE(readDevices(IniFile::parse("[SUPPORTED_DEVICES]\nNum_Supported_Devices=1025\n")));
+    // The largest count still reads, sections without codes skipped.
+    const auto names = readProgrammers(IniFile::parse("[SUPPORTED_PROGRAMMERS]\nNum_Supported_Programmers=1024\n"
+                                                      "[PROGRAMMER_1023]\nManufacturer=Last\n"));
+    ASSERT_TRUE(names);
+    ASSERT_EQ(names->size(), 1024u);
+    EXPECT_EQ(names->back(), "Last");
+    const auto devices = readDevices(IniFile::parse("[SUPPORTED_DEVICES]\nNum_Supported_Devices=1024\n"
+                                                    "[DEVICE_1023]\nManufacturerID=1\nModelID=2\n"));
+    ASSERT_TRUE(devices);
+    ASSERT_EQ(devices->size(), 1u);
+    EXPECT_EQ((*devices)[0].modelId, 2);
+}
+
 TEST(Drivers, DuplicateCodesFirstWins) {
     std::vector<DeviceEntry> t(3);
     t[0] = {1, 2, "A", "a", 1, {}};

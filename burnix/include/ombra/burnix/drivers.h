@@ -28,6 +28,11 @@ struct DeviceEntry {
 // Index of the first entry with both codes, or -1.
 int findDevice(std::span<const DeviceEntry> table, std::uint16_t maker, std::uint16_t model);
 
+// The largest programmer or device count a file may give. A larger one is
+// refused as a table that cannot be allocated: a corrupt count would
+// otherwise hold the reader for billions of lookups.
+inline constexpr std::int32_t kMaxDriverCount = 1024;
+
 // Names from the common file; nullopt when it lists no driver. Sections
 // without a name still count (as empty names).
 std::optional<std::vector<std::string>> readProgrammers(const IniFile& common);
