@@ -41,6 +41,8 @@ limit=(-max_total_time="$seconds")
 
 status=0
 failed=()
+# The failures of the last run, for scripts/test.sh's summary.
+rm -f "$build/failures.txt"
 printf '%-28s %12s %8s %8s  %s\n' target executions seconds corpus result
 for seeds in tests/fuzz/corpus/*/; do
   name=$(basename "$seeds")
@@ -71,6 +73,6 @@ done
 if [ $status -ne 0 ]; then
   echo
   echo "Fuzzing found problems (inputs in $build/artifacts/):"
-  printf '  %s\n' "${failed[@]}"
+  printf '  %s\n' "${failed[@]}" | tee "$build/failures.txt"
 fi
 exit $status

@@ -2,7 +2,8 @@
 # The test command: installs what the build needs (Debian packages) when it is
 # missing, builds from scratch, and runs every test in the debug build, again
 # under AddressSanitizer and UBSan, and in the release build (the optimised
-# code runs to other timings). Safe to run twice.
+# code runs to other timings), then runs every fuzz target for a few seconds.
+# Safe to run twice.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -46,6 +47,15 @@ for preset in debug sanitize release; do
     fi
   fi
 done
+# A few seconds of every fuzz target (clang build in build/fuzz), its
+# failure counted like a failed pass.
+if ! scripts/fuzz.sh 3; then
+  status=1
+  failed+=("fuzz: scripts/fuzz.sh 3 failed (inputs in build/fuzz/artifacts, logs in build/fuzz/logs)")
+  if [ -f build/fuzz/failures.txt ]; then
+    { echo "---- fuzz"; cat build/fuzz/failures.txt; } >>"$summary"
+  fi
+fi
 # Whoever reads only the end of a long log still learns what failed where.
 if [ $status -ne 0 ]; then
   echo
