@@ -125,6 +125,10 @@ std::unique_ptr<SerialPort::Impl> SerialPort::Impl::open(const std::string& path
                                      : serialErrorFromErrno(SerialErrorKind::io, code, "lock " + path);
         return nullptr;
     }
+    // A COM port opens with an empty receive queue; a tty keeps what came
+    // while nobody had it open (a pseudo-terminal's peer writes on), which
+    // is not this session's and may have gone out at another rate.
+    tcflush(fd, TCIFLUSH);
     int lines = 0;
     impl->modemLines_ = ioctl(fd, TIOCMGET, &lines) == 0;
     SerialStatus ignored;

@@ -306,4 +306,30 @@ TEST(SerialVirtualPair, CarriesBytesBothWays)
     EXPECT_EQ(host->read(got).count, 2u);
 }
 
+// A port opens with an empty receive queue, as a COM port does: what the
+// other end sent while nobody had it open (a pseudo-terminal keeps it) is
+// not this session's, and may have gone out at another rate.
+TEST(SerialVirtualPair, BytesSentBeforeTheOpenAreNotReceived)
+{
+    std::string peer;
+    SerialError e;
+    auto board = SerialPort::openVirtualPair(peer, &e);
+    ASSERT_TRUE(board) << e.message;
+    board->setTimeouts({0, 0, 10000, 0, 0});
+    for (int session = 0; session < 2; ++session) {
+        SCOPED_TRACE(session);
+        const std::uint8_t stale[] = {0xAA, 0x13, 0x37, 0xAA};
+        ASSERT_EQ(board->write(stale).end, SerialTransfer::End::complete);
+        auto host = SerialPort::open(peer, {}, &e);
+        ASSERT_TRUE(host) << e.message;
+        host->setTimeouts({0, 0, 300, 0, 0});
+        const std::uint8_t fresh[] = {0x01};
+        ASSERT_EQ(board->write(fresh).end, SerialTransfer::End::complete);
+        std::uint8_t got[4] = {};
+        const auto r = host->read(got);
+        ASSERT_EQ(r.count, 1u);
+        EXPECT_EQ(got[0], 0x01);
+    }
+}
+
 }  // namespace
