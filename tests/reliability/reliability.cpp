@@ -1,0 +1,102 @@
+#include "reliability.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "ombra/platform/unique_mutex.h"
+
+namespace fs = std::filesystem;
+
+namespace ombra::reliability {
+
+const char* verdictName(Verdict v) {
+    static const char* const kNames[kVerdicts] = {"passed", "failed", "FALSE SUCCESS",
+                                                  "unverified", "stopped", "HANG"};
+    return kNames[static_cast<std::size_t>(v)];
+}
+
+Verdict judge(bool claimsPass, bool contentsAgree, bool verified) {
+    if (!claimsPass) return Verdict::failedCleanly;
+    if (contentsAgree) return Verdict::passed;
+    return verified ? Verdict::falseSuccess : Verdict::unverified;
+}
+
+void Tally::add(const std::string& group, Verdict v) { ++rows_[group][static_cast<std::size_t>(v)]; }
+
+std::size_t Tally::count(const std::string& group, Verdict v) const {
+    const auto it = rows_.find(group);
+    return it == rows_.end() ? 0 : it->second[static_cast<std::size_t>(v)];
+}
+
+std::size_t Tally::faults() const {
+    std::size_t n = 0;
+    for (const auto& [group, row] : rows_)
+        n += row[static_cast<std::size_t>(Verdict::falseSuccess)] + row[static_cast<std::size_t>(Verdict::hang)];
+    return n;
+}
+
+std::string Tally::table(const std::string& groupTitle) const {
+    std::string out;
+    char line[256];
+    auto row = [&](const std::string& name, const std::array<std::size_t, kVerdicts>& c) {
+        std::size_t runs = 0;
+        for (auto n : c) runs += n;
+        std::snprintf(line, sizeof line, "%-16s %6zu %7zu %7zu %14zu %11zu %8zu %6zu\n", name.c_str(), runs, c[0],
+                      c[1], c[2], c[3], c[4], c[5]);
+        out += line;
+    };
+    std::snprintf(line, sizeof line, "%-16s %6s %7s %7s %14s %11s %8s %6s\n", groupTitle.c_str(), "runs", "passed",
+                  "failed", "false-success", "unverified", "stopped", "hangs");
+    out += line;
+    std::array<std::size_t, kVerdicts> total{};
+    for (const auto& [group, counts] : rows_) {
+        row(group, counts);
+        for (std::size_t i = 0; i < kVerdicts; ++i) total[i] += counts[i];
+    }
+    row("total", total);
+    return out;
+}
+
+std::vector<std::string> lockFolders() {
+    std::vector<std::string> folders = {platform::UniqueMutex::folder()};
+    return folders;
+}
+
+std::vector<std::string> entriesOf(const std::string& folder) {
+    std::vector<std::string> found;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) found.push_back(entry.path().string());
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+std::vector<std::string> lockFilesOf(std::uint32_t pid) {
+    // The launcher's mutex names are "OmbraMUTR<n>PR<pid>TI<ticks>".
+    const std::string needle = "PR" + std::to_string(pid) + "TI";
+    std::vector<std::string> found;
+    for (const auto& folder : lockFolders())
+        for (const auto& entry : entriesOf(folder))
+            if (entry.find(needle) != std::string::npos) found.push_back(entry);
+    return found;
+}
+
+std::vector<std::string> workersOf(std::uint32_t pid) {
+    const std::string needle = "PR" + std::to_string(pid) + "TI";
+    std::vector<std::string> found;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream in(entry.path() / "cmdline", std::ios::binary);
+        std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        for (char& c : cmdline)
+            if (c == '\0') c = ' ';
+        if (cmdline.find(needle) != std::string::npos) found.push_back(name + ": " + cmdline);
+    }
+    return found;
+}
+
+}  // namespace ombra::reliability
