@@ -431,7 +431,7 @@ int main(int argc, char** argv) {
             }
 
     Tally byKind, byOp;
-    std::size_t leaks = 0;
+    std::size_t leaks = 0, finished = 0;
     std::mutex outLock;
     auto record = [&](const Scenario& s, const Result& r) {
         std::lock_guard<std::mutex> g(outLock);
@@ -441,6 +441,8 @@ int main(int argc, char** argv) {
         if (opt.verbose || isFault(r.verdict) || r.leak || (!s.faulty && r.verdict != Verdict::passed))
             std::printf("%-14s %6.1fs  %s [%s]%s\n", verdictName(r.verdict), r.seconds, s.name().c_str(),
                         r.rule.c_str(), r.note.c_str());
+        // A long run shows where it stands now and then, so stopping it early loses nothing.
+        if (++finished % 100 == 0) std::printf("-- after %zu runs\n%s", finished, byKind.table("fault").c_str());
         std::fflush(stdout);
     };
     auto runAll = [&](const std::vector<Scenario>& list) {

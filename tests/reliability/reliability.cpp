@@ -68,7 +68,9 @@ std::vector<std::string> lockFolders() {
 std::vector<std::string> entriesOf(const std::string& folder) {
     std::vector<std::string> found;
     std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(folder, ec)) found.push_back(entry.path().string());
+    // Files only: the lock folder itself may stay.
+    for (const auto& entry : fs::recursive_directory_iterator(folder, ec))
+        if (!entry.is_directory()) found.push_back(entry.path().string());
     std::sort(found.begin(), found.end());
     return found;
 }

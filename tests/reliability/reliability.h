@@ -52,7 +52,7 @@ std::vector<std::string> lockFolders();
 std::vector<std::string> lockFilesOf(std::uint32_t pid);
 // Processes whose command line carries a mutex of process `pid`.
 std::vector<std::string> workersOf(std::uint32_t pid);
-// Entries of `folder` (a run's own TMPDIR, say).
+// Files in `folder` and below (a run's own TMPDIR, say).
 std::vector<std::string> entriesOf(const std::string& folder);
 
 }  // namespace ombra::reliability
