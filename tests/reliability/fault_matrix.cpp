@@ -209,6 +209,7 @@ Result runOne(const Scenario& s, const Options& opt, const std::string& work) {
     bool done = false;
     launcher::WorkerLauncher* running = nullptr;
     bool killAsked = false;
+    std::string mutexName;
     e2e::Outcome outcome;
     Marks seen;
     bool sawProgrammer = false;
@@ -219,6 +220,7 @@ Result runOne(const Scenario& s, const Options& opt, const std::string& work) {
             {
                 std::lock_guard<std::mutex> g(lock);
                 running = &l;
+                mutexName = l.mutexName();
                 if (killAsked) l.killWorker();
             }
             if (s.faulty) return;
@@ -302,10 +304,10 @@ Result runOne(const Scenario& s, const Options& opt, const std::string& work) {
     if (s.op == Op::verify && s.plantMismatch && !claimsPass && res.verdict == Verdict::failedCleanly)
         res.note = "mismatch found";
 
-    // The launcher ends its worker and releases its mutex before it returns.
-    const auto pid = static_cast<std::uint32_t>(GetCurrentProcessId());
-    const auto workers = workersOf(pid);
-    const auto locks = lockFilesOf(pid);
+    // The launcher ends its worker and releases its mutex before it returns
+    // (by the run's own mutex name: other runs may be going on beside it).
+    const auto workers = mutexName.empty() ? std::vector<std::string>{} : workersWith(mutexName);
+    const auto locks = mutexName.empty() ? std::vector<std::string>{} : lockFilesWith(mutexName);
     if (!workers.empty() || !locks.empty()) {
         res.leak = true;
         res.note += " left behind: " + (workers.empty() ? locks.front() : workers.front());

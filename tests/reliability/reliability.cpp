@@ -75,9 +75,11 @@ std::vector<std::string> entriesOf(const std::string& folder) {
     return found;
 }
 
-std::vector<std::string> lockFilesOf(std::uint32_t pid) {
-    // The launcher's mutex names are "OmbraMUTR<n>PR<pid>TI<ticks>".
-    const std::string needle = "PR" + std::to_string(pid) + "TI";
+// The launcher's mutex names are "OmbraMUTR<n>PR<pid>TI<ticks>".
+std::vector<std::string> lockFilesOf(std::uint32_t pid) { return lockFilesWith("PR" + std::to_string(pid) + "TI"); }
+std::vector<std::string> workersOf(std::uint32_t pid) { return workersWith("PR" + std::to_string(pid) + "TI"); }
+
+std::vector<std::string> lockFilesWith(const std::string& needle) {
     std::vector<std::string> found;
     for (const auto& folder : lockFolders())
         for (const auto& entry : entriesOf(folder))
@@ -85,8 +87,7 @@ std::vector<std::string> lockFilesOf(std::uint32_t pid) {
     return found;
 }
 
-std::vector<std::string> workersOf(std::uint32_t pid) {
-    const std::string needle = "PR" + std::to_string(pid) + "TI";
+std::vector<std::string> workersWith(const std::string& needle) {
     std::vector<std::string> found;
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator("/proc", ec)) {

@@ -52,6 +52,9 @@ std::vector<std::string> lockFolders();
 std::vector<std::string> lockFilesOf(std::uint32_t pid);
 // Processes whose command line carries a mutex of process `pid`.
 std::vector<std::string> workersOf(std::uint32_t pid);
+// The same for one mutex name (or any part of one).
+std::vector<std::string> lockFilesWith(const std::string& needle);
+std::vector<std::string> workersWith(const std::string& needle);
 // Files in `folder` and below (a run's own TMPDIR, say).
 std::vector<std::string> entriesOf(const std::string& folder);
 
