@@ -4,6 +4,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 
@@ -13,23 +14,33 @@
 namespace ombra::platform::detail {
 namespace {
 
+// Set and wait meet in the kernel; within one process they also meet in
+// this counter, shared by an event's duplicates, so that what a thread wrote
+// before SetEvent is ordered before what the waiter reads after its wait by
+// the language's rules too (and a race checker sees it).
+using SignalCount = std::atomic<std::uint32_t>;
+
 class EventObject final : public FdObject {
 public:
-    EventObject(int fd, bool manualReset) : FdObject(HandleKind::Event, fd), manualReset_(manualReset) {}
+    EventObject(int fd, bool manualReset, std::shared_ptr<SignalCount> count = std::make_shared<SignalCount>(0))
+        : FdObject(HandleKind::Event, fd), manualReset_(manualReset), count_(std::move(count)) {}
 
     bool consumeSignal() override {
+        count_->load(std::memory_order_acquire);
         if (manualReset_) return true;
         std::uint64_t value;
         return ::read(fd(), &value, sizeof value) == static_cast<ssize_t>(sizeof value);
     }
+    void signalled() { count_->fetch_add(1, std::memory_order_release); }
 
 protected:
     std::shared_ptr<HandleObject> withDescriptor(int copy) const override {
-        return std::make_shared<EventObject>(copy, manualReset_);
+        return std::make_shared<EventObject>(copy, manualReset_, count_);
     }
 
 private:
     bool manualReset_;
+    std::shared_ptr<SignalCount> count_;
 };
 
 std::shared_ptr<EventObject> eventOf(HANDLE handle) {
@@ -66,6 +77,7 @@ HANDLE CreateEvent(BOOL manualReset, BOOL initialState) {
 BOOL SetEvent(HANDLE event) {
     auto object = eventOf(event);
     if (!object) return FALSE;
+    object->signalled();
     std::uint64_t one = 1;
     ssize_t n;
     do {

@@ -36,6 +36,12 @@ public:
     explicit ThreadObject(std::shared_ptr<ThreadState> state)
         : HandleObject(HandleKind::Thread), state_(std::move(state)) {}
     int pollFd() const override { return state_->doneFd; }
+    // The wait saw the end through the kernel; this load makes what the
+    // body wrote visible by the language's rules too (and to a race checker).
+    bool consumeSignal() override {
+        state_->exitCode.load(std::memory_order_acquire);
+        return true;
+    }
     std::shared_ptr<HandleObject> duplicate(bool) const override { return std::make_shared<ThreadObject>(state_); }
     const std::shared_ptr<ThreadState>& state() const { return state_; }
 
