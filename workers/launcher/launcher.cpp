@@ -86,15 +86,18 @@ void WorkerLauncher::run() {
     char name[64];
     std::snprintf(name, sizeof name, "OmbraMUTR%dPR%dTI%d", static_cast<int>(GetCurrentThreadId()),
                   static_cast<int>(GetCurrentProcessId()), static_cast<int>(GetTickCount()));
-    mutexName_ = name;
+    {
+        std::lock_guard lock(processLock_);
+        mutexName_ = name;
+    }
     ombra::platform::UniqueMutex mutex;
-    if (!mutex.create(mutexName_)) {
+    if (!mutex.create(name)) {
         h.closeAll();
         return;
     }
 
     const bool burn = job_.kind == JobKind::burn;
-    const std::vector<std::string> args = {mutexName_, std::to_string(static_cast<int>(HandleToNumber(h.paramRead))),
+    const std::vector<std::string> args = {std::string(name), std::to_string(static_cast<int>(HandleToNumber(h.paramRead))),
                                            std::to_string(static_cast<int>(HandleToNumber(h.statusWrite)))};
     const HANDLE inherit[] = {h.paramRead, h.statusWrite, h.cancelDuplicate};
     HANDLE process = CreateProcess(job_.workerPath, args, inherit);

@@ -65,7 +65,7 @@ bool CWorkerThread::Wait(DWORD milliseconds) const {
 
 void CWorkerThread::KillWorker() { state_->launcher->killWorker(); }
 
-const std::string& CWorkerThread::mutexName() const { return state_->launcher->mutexName(); }
+std::string CWorkerThread::mutexName() const { return state_->launcher->mutexName(); }
 
 std::int32_t CWorkerThread::identified() const { return state_->launcher->identifiedDevice(); }
 

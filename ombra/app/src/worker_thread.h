@@ -64,7 +64,7 @@ public:
     // Ends the worker process at once, so that a thread the dialog stopped
     // waiting for ends by itself soon after.
     void KillWorker();
-    const std::string& mutexName() const;
+    std::string mutexName() const;
 
 protected:
     CWorkerThread(std::shared_ptr<ServiceMailbox> mailbox, launcher::WorkerJob job);

@@ -58,7 +58,11 @@ public:
     // Harmless after the end.
     void killWorker();
 
-    const std::string& mutexName() const { return mutexName_; }
+    // From any thread: the run names its mutex once it has started.
+    std::string mutexName() const {
+        std::lock_guard lock(processLock_);
+        return mutexName_;
+    }
     // The device index of an identify success; -1 otherwise.
     std::int32_t identifiedDevice() const { return identified_; }
     // How the worker ended: its exit code, STILL_ACTIVE when it never ran,
@@ -75,7 +79,7 @@ private:
     std::int32_t identified_ = -1;
     DWORD exitCode_ = STILL_ACTIVE;
     bool terminated_ = false;
-    std::mutex processLock_;
+    mutable std::mutex processLock_;
     HANDLE process_ = nullptr;
     bool killRequested_ = false;
 };
