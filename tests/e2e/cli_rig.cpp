@@ -1,8 +1,6 @@
 #include "cli_rig.h"
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "ombra/platform/clock.h"
 #include "ombra/platform/process.h"
@@ -157,21 +155,6 @@ Finished runCli(const Registry& registry, const std::vector<std::string>& args) 
 std::string readText(const std::string& path) {
     const Bytes bytes = readBytes(path);
     return std::string(bytes.begin(), bytes.end());
-}
-
-std::vector<std::string> processesWith(const std::string& needle) {
-    std::vector<std::string> found;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator("/proc", ec)) {
-        const std::string name = entry.path().filename().string();
-        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
-        std::ifstream in(entry.path() / "cmdline", std::ios::binary);
-        std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        for (char& c : cmdline)
-            if (c == '\0') c = ' ';
-        if (cmdline.find(needle) != std::string::npos) found.push_back(name + ": " + cmdline);
-    }
-    return found;
 }
 
 }  // namespace ombra::e2e

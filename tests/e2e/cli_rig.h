@@ -8,6 +8,7 @@
 
 #include "e2e_rig.h"
 #include "ombra/platform/handle.h"
+#include "ombra/testsupport/processes.h"
 
 namespace ombra::e2e {
 
@@ -72,8 +73,6 @@ Finished runCli(const Registry& registry, const std::vector<std::string>& args);
 
 std::string readText(const std::string& path);
 
-// Processes whose command line holds `needle` (workers carry their front
-// end's process number in the mutex name they are given).
-std::vector<std::string> processesWith(const std::string& needle);
+using testsupport::processesWith;
 
 }  // namespace ombra::e2e

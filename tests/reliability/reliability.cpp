@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "ombra/platform/unique_mutex.h"
+#include "ombra/testsupport/processes.h"
 
 namespace fs = std::filesystem;
 
@@ -87,19 +86,6 @@ std::vector<std::string> lockFilesWith(const std::string& needle) {
     return found;
 }
 
-std::vector<std::string> workersWith(const std::string& needle) {
-    std::vector<std::string> found;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator("/proc", ec)) {
-        const std::string name = entry.path().filename().string();
-        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
-        std::ifstream in(entry.path() / "cmdline", std::ios::binary);
-        std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        for (char& c : cmdline)
-            if (c == '\0') c = ' ';
-        if (cmdline.find(needle) != std::string::npos) found.push_back(name + ": " + cmdline);
-    }
-    return found;
-}
+std::vector<std::string> workersWith(const std::string& needle) { return testsupport::processesWith(needle); }
 
 }  // namespace ombra::reliability
