@@ -259,12 +259,7 @@ int main(int argc, char** argv) {
     bool verbose = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        auto number = [&](long lo, long hi, long& out) {
-            if (i + 1 >= argc) return false;
-            char* end = nullptr;
-            out = std::strtol(argv[++i], &end, 10);
-            return end != nullptr && *end == '\0' && out >= lo && out <= hi;
-        };
+        auto number = [&](long lo, long hi, long& out) { return reliability::numberArgument(argc, argv, i, lo, hi, out); };
         long v = 0;
         if (a == "--runs" && number(0, 100000, v)) runs = static_cast<int>(v);
         else if (a == "--seed" && number(0, 0x7FFFFFFF, v)) seed = static_cast<unsigned>(v);

@@ -338,12 +338,7 @@ bool parse(int argc, char** argv, Options& o) {
     bool baudGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        auto value = [&](long lo, long hi, long& out) {
-            if (i + 1 >= argc) return false;
-            char* end = nullptr;
-            out = std::strtol(argv[++i], &end, 10);
-            return end != nullptr && *end == '\0' && out >= lo && out <= hi;
-        };
+        auto value = [&](long lo, long hi, long& out) { return reliability::numberArgument(argc, argv, i, lo, hi, out); };
         long v = 0;
         if (a == "--runs" && value(0, 1000000, v)) o.runs = static_cast<int>(v);
         else if (a == "--seed" && value(0, 0x7FFFFFFF, v)) o.seed = static_cast<unsigned>(v);

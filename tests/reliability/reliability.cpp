@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include "ombra/platform/unique_mutex.h"
@@ -87,5 +88,12 @@ std::vector<std::string> lockFilesWith(const std::string& needle) {
 }
 
 std::vector<std::string> workersWith(const std::string& needle) { return testsupport::processesWith(needle); }
+
+bool numberArgument(int argc, char** argv, int& i, long lo, long hi, long& out) {
+    if (i + 1 >= argc) return false;
+    char* end = nullptr;
+    out = std::strtol(argv[++i], &end, 10);
+    return end != nullptr && *end == '\0' && out >= lo && out <= hi;
+}
 
 }  // namespace ombra::reliability

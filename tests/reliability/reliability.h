@@ -58,4 +58,8 @@ std::vector<std::string> workersWith(const std::string& needle);
 // Files in `folder` and below (a run's own TMPDIR, say).
 std::vector<std::string> entriesOf(const std::string& folder);
 
+// The whole next argument as a decimal number from `lo` to `hi`; moves `i`
+// past it.
+bool numberArgument(int argc, char** argv, int& i, long lo, long hi, long& out);
+
 }  // namespace ombra::reliability
