@@ -126,10 +126,10 @@ TEST(Cli, HexImageBurnsFromItsLowestAddressWithTheGapErased) {
     const Finished dump = runCli(registry, {"dump", "--port", sim.port(), "--out", dumped, "--start", "0x800",
                                             "--length", "0x2000"});
     ASSERT_EQ(dump.exitCode, 0u) << dump.output;
-    Bytes expected(0x800, 0xFF);  // erased below the image
-    expected.insert(expected.end(), a.begin(), a.end());
-    expected.insert(expected.end(), 0x800, 0xFF);  // the gap
-    expected.insert(expected.end(), b.begin(), b.end());
+    // Erased below the image and in the gap between its two parts.
+    Bytes expected(0x2000, 0xFF);
+    std::copy(a.begin(), a.end(), expected.begin() + 0x800);
+    std::copy(b.begin(), b.end(), expected.begin() + 0x800 + a.size() + 0x800);
     EXPECT_EQ(readBytes(dumped), expected);
 }
 
