@@ -24,7 +24,15 @@ namespace {
 
 std::string g_scratch;
 
-LONG bootCallback(BootMessage*, void*) { return 0; }
+// Keeps the boot loader's texts, so a failed upload says which step failed.
+LONG bootCallback(BootMessage* message, void* user) {
+    if (message != nullptr && message->text != nullptr) {
+        auto* texts = static_cast<std::string*>(user);
+        if (!texts->empty()) texts->append("; ");
+        texts->append(message->text);
+    }
+    return 0;
+}
 
 }  // namespace
 
@@ -170,7 +178,8 @@ void Rig::boot(const BYTE* code, WORD length, DWORD address) {
     boot->SetUploadImage(code, length);
     boot->SetUploadAddress(static_cast<WORD>(address >> 16), static_cast<WORD>(address));
     boot->SetExecuteAddress(static_cast<WORD>(address >> 16), static_cast<WORD>(address));
-    boot->SetCallbackFn(&bootCallback, nullptr);
+    std::string texts;
+    boot->SetCallbackFn(&bootCallback, &texts);
     boot->SetTerminationFlag(cancel_);
     for (bool execute : {false, true}) {
         HANDLE thread = nullptr;
@@ -180,7 +189,8 @@ void Rig::boot(const BYTE* code, WORD length, DWORD address) {
         DWORD exitCode = 0;
         GetExitCodeThread(thread, &exitCode);
         CloseHandle(thread);
-        if (exitCode != 1) throw std::runtime_error(execute ? "execute failed" : "upload failed");
+        if (exitCode != 1)
+            throw std::runtime_error((execute ? "execute failed: " : "upload failed: ") + texts);
     }
     boot->Release();
 }

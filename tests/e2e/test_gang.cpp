@@ -219,7 +219,7 @@ TEST(Gang, CorruptedByteFailsOneVerificationAndARetryFromTheStartMendsIt) {
         EXPECT_EQ(b["operations"][1]["class0_texts"], json({needle}));
         for (const auto& [port, other] : boards)
             if (port != corrupted) {
-                EXPECT_EQ(other["result"], "passed") << port;
+                EXPECT_EQ(other["result"], "passed") << port << run.output;
             }
     }
     Registry registry;
