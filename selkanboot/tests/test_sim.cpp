@@ -84,6 +84,36 @@ TEST(SimUpload, CorruptedPingsAreIgnored)
     EXPECT_TRUE(c.errors().empty());
 }
 
+TEST(SimUpload, ABoardThatFallsBehindAtTheRateSwitchStillListensAtTheNewRate)
+{
+    // Where the baud-rate stub's execute frame ends in the host's stream:
+    // just before the image's load frame (6 bytes of frame, 4 of address).
+    std::uint64_t executeEnd = 0;
+    {
+        sim::Board board(boardOptions());
+        BootClient c;
+        c.prepare(board.portPath(), 115200, kMarkerProgram);
+        ASSERT_EQ(c.upload(), 1u) << (c.errors().empty() ? "" : c.errors().front());
+        executeEnd = board.stats().bytesToBoard - (6 + 4 + kMarkerProgram.size()) - 1;
+    }
+    // The board's thread gets no processor for longer than the host waits
+    // before it talks at the new rate (150 ms), right after the execute:
+    // the stub still runs before the board listens again.
+    sim::BoardOptions o = boardOptions();
+    sim::FaultRule stall;
+    stall.direction = sim::FaultRule::Direction::toBoard;
+    stall.kind = sim::FaultRule::Kind::stall;
+    stall.offsets = {executeEnd};
+    stall.ms = 400;
+    o.faults.push_back(stall);
+    sim::Board board(o);
+    BootClient c;
+    c.prepare(board.portPath(), 115200, kMarkerProgram);
+    ASSERT_EQ(c.upload(), 1u) << (c.errors().empty() ? "" : c.errors().front());
+    EXPECT_EQ(c.execute(), 1u);
+    EXPECT_TRUE(markerSet(board));
+}
+
 TEST(SimUpload, LargestImageFitsAt460800ButNotAt115200)
 {
     std::vector<std::uint8_t> image = testImage(65531);

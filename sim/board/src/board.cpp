@@ -102,7 +102,7 @@ struct Board::Impl {
                     deadline = std::min(deadline, link.nextDue(soc.link(), now));
                     if (inRom)
                         deadline = std::min(deadline, rom.nextPing());
-                    if (link.wantsInput(soc.link(), now))
+                    if (!inputHeld() && link.wantsInput(soc.link(), now))
                         events |= POLLIN;
                     if (link.outputBlocked())
                         events |= POLLOUT;
@@ -117,15 +117,24 @@ struct Board::Impl {
         }
     }
 
+    // Launching loaded code takes no time on the chip, so a host that
+    // switches its rate after an execute (the baud-rate stub) never meets
+    // the old rate. This board's thread may come round late on a loaded
+    // host: the host's next bytes wait in the line until the launched code
+    // has had its first run.
+    bool inputHeld() const { return inRom ? rom.launching() : !ranSinceLaunch; }
+
     // One round of link, ROM or core; true when nothing happened.
     bool round(Clock::time_point now) {
         LinkUart& uart = soc.link();
-        link.service(uart, soc.linkBaud(), now);
+        link.service(uart, soc.linkBaud(), now, !inputHeld());
         bool idle;
         if (inRom) {
             const auto r = rom.step(now, link.outputIdle(uart));
-            if (r == BootRom::Result::run)
+            if (r == BootRom::Result::run) {
                 inRom = false;
+                ranSinceLaunch = false;
+            }
             idle = r == BootRom::Result::idle;
         } else {
             std::uint64_t n = slice;
@@ -136,6 +145,7 @@ struct Board::Impl {
             }
             lastRun = now;
             const std::uint64_t ran = soc.cpu().run(n);
+            ranSinceLaunch = true;
             const auto act = soc.takeActivity();
             idle = ran == 0 || (act.work == 0 && act.idlePolls > 0);
             wasIdle = idle;
@@ -143,7 +153,7 @@ struct Board::Impl {
             if (soc.cpu().halted())
                 idle = !haltedInRom(now) && idle;
         }
-        link.service(uart, soc.linkBaud(), now);
+        link.service(uart, soc.linkBaud(), now, !inputHeld());
         return idle;
     }
 
@@ -182,6 +192,7 @@ struct Board::Impl {
     std::thread thread;
     std::atomic<bool> stop{false};
     bool inRom = true;
+    bool ranSinceLaunch = true;
     std::uint64_t slice = kSlice;
     bool wasIdle = false;
     Clock::time_point lastRun{};
@@ -280,6 +291,7 @@ void Board::loadAndStart(std::uint32_t farAddress, std::span<const std::uint8_t>
     }
     impl_->rom.launch(seg, off, memmap::romEntryOffset);
     impl_->inRom = false;
+    impl_->ranSinceLaunch = false;
 }
 
 void Board::powerCycle() { impl_->powerCycle(); }

@@ -32,6 +32,8 @@ public:
     // the board's output has left the link (execute waits for it).
     Result step(Clock::time_point now, bool lineIdle);
     Clock::time_point nextPing() const { return pinging_ ? nextPing_ : Clock::time_point::max(); }
+    // An execute was answered; the code starts once the answer has left.
+    bool launching() const { return launching_; }
     std::uint64_t framesDropped() const { return dropped_; }
 
     static constexpr std::uint8_t kPing = 0x01, kAck = 0x10, kVersion = 0x15;

@@ -110,7 +110,7 @@ bool Link::fault(bool toBoard, Direction& d, std::uint8_t& byte, Clock::time_poi
     return !muted_;
 }
 
-void Link::service(LinkUart& uart, std::uint32_t uartBaud, Clock::time_point now) {
+void Link::service(LinkUart& uart, std::uint32_t uartBaud, Clock::time_point now, bool takeInput) {
     // The host changed its rate while the board lagged (its thread got no
     // processor): the bytes that waited meanwhile may have been sent at
     // either rate, so they arrive as sent. A board on time, or a rate that
@@ -139,7 +139,7 @@ void Link::service(LinkUart& uart, std::uint32_t uartBaud, Clock::time_point now
     };
 
     // Host to board. Delayed bytes keep their place in the stream.
-    while (uart.rxRoom()) {
+    while (takeInput && uart.rxRoom()) {
         if (!in_.queue.empty()) {
             if (in_.queue.front().due > now)
                 break;

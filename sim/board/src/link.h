@@ -37,8 +37,9 @@ public:
     const std::string& path() const { return path_; }
     int masterFd() const { return master_; }
 
-    // One round of moving bytes both ways at the UART's current rate.
-    void service(LinkUart& uart, std::uint32_t uartBaud, Clock::time_point now);
+    // One round of moving bytes both ways at the UART's current rate; the
+    // host's bytes stay in the line unless `takeInput`.
+    void service(LinkUart& uart, std::uint32_t uartBaud, Clock::time_point now, bool takeInput = true);
     // When the link next wants to move a byte (time_point::max() when idle),
     // and whether new host input could be taken at once.
     Clock::time_point nextDue(const LinkUart& uart, Clock::time_point now) const;
