@@ -50,12 +50,17 @@ bool sendSignal(const char* signal, DWORD pid) {
     return code == 0;
 }
 
-// A boot step that ran out of its time on a loaded machine (the boards
-// share the processors with everything else) tells nothing of what a cancel
-// left behind: such an attempt is made once more. Any other failure counts.
+// A boot step after the pings that ran out of its time on a loaded machine
+// (the boards share the processors with everything else) tells nothing of
+// what a cancel left behind: such an attempt is made once more. A board
+// that sends no pings is another matter: its ROM took the cancelled run's
+// first frames and waits for more, as a real one would until it is reset.
 bool bootRanOutOfTime(const std::vector<std::string>& texts) {
-    for (const auto& t : texts)
-        if (t.find("SelkanBoot: ERROR 7") != std::string::npos) return true;
+    bool pinged = false;
+    for (const auto& t : texts) {
+        if (t.find("SelkanBoot: ping received") != std::string::npos) pinged = true;
+        if (pinged && t.find("SelkanBoot: ERROR 7") != std::string::npos) return true;
+    }
     return false;
 }
 
@@ -160,24 +165,31 @@ void launcherStorm(int runs, std::mt19937& rng, const std::string& work, bool ve
             ++c.leaks;
             note = " LEFT BEHIND";
         }
+        // The next operation on the board; when it fails (the board still
+        // runs the cancelled program, or its ROM waits for the rest of the
+        // cancelled boot), after a power cycle.
+        e2e::Job next;
+        next.programmer = &p;
+        next.port = board.portPath();
+        next.baud = 460800;
+        const auto identified = [&](const e2e::Outcome& o) {
+            return o.identified == static_cast<std::int32_t>(p.device);
+        };
         bool cycled = false;
         if (!e2e::backInRom(board)) {
             board.powerCycle();
             ++c.powerCycles;
             cycled = true;
         }
-        // The next operation on the board.
-        e2e::Job next;
-        next.programmer = &p;
-        next.port = board.portPath();
-        next.baud = 460800;
-        e2e::Outcome o;
-        for (int attempt = 0; attempt < 2; ++attempt) {
+        e2e::Outcome o = identifyWithin(next);
+        if (!identified(o) && !cycled) {
+            board.powerCycle();
+            ++c.powerCycles;
+            cycled = true;
             o = identifyWithin(next);
-            if (o.identified == static_cast<std::int32_t>(p.device) || !bootRanOutOfTime(o.texts())) break;
-            e2e::backInRom(board);
         }
-        const bool usable = o.identified == static_cast<std::int32_t>(p.device);
+        if (!identified(o) && bootRanOutOfTime(o.texts())) o = identifyWithin(next);
+        const bool usable = identified(o);
         if (!usable) {
             ++c.unusable;
             note += " BOARD UNUSABLE:";
