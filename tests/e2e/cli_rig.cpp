@@ -25,7 +25,8 @@ DWORD shell(const std::vector<std::string>& args) {
 
 }  // namespace
 
-SimProcess::SimProcess(const Registry& registry, std::vector<std::string> options, int boards, bool paced)
+SimProcess::SimProcess(const Registry& registry, std::vector<std::string> options, int boards, bool paced,
+                       const std::string& program)
     : registry_(registry) {
     const std::string link = registry.file("port");
     if (boards == 1) {
@@ -36,7 +37,7 @@ SimProcess::SimProcess(const Registry& registry, std::vector<std::string> option
     }
     if (!paced) options.insert(options.end(), {"--no-pacing", "--flash-time-scale", "0"});
     options.insert(options.end(), {"--quiet", "--link", link});
-    process_ = CreateProcess(runDir() + "/selkan-sim", options, {});
+    process_ = CreateProcess(program.empty() ? runDir() + "/selkan-sim" : program, options, {});
 }
 
 SimProcess::~SimProcess() {
@@ -63,6 +64,8 @@ bool SimProcess::waitUntilUp() const {
     }
     return false;
 }
+
+DWORD SimProcess::pid() const { return process_ != nullptr ? GetProcessId(process_) : 0; }
 
 std::vector<std::string> serialCommPorts() {
     std::vector<std::string> ports;
@@ -99,6 +102,8 @@ CliProcess::~CliProcess() {
     }
     CloseHandle(process_);
 }
+
+bool CliProcess::running() const { return process_ != nullptr && WaitForSingleObject(process_, 0) != WAIT_OBJECT_0; }
 
 DWORD CliProcess::pid() const { return process_ != nullptr ? GetProcessId(process_) : 0; }
 

@@ -19,7 +19,9 @@ inline constexpr DWORD kCliRunMs = 240'000;
 class SimProcess {
 public:
     // `options` come first; unpaced and instant flash unless `paced`.
-    SimProcess(const Registry& registry, std::vector<std::string> options, int boards = 1, bool paced = false);
+    // `program`: another selkan-sim than the run folder's.
+    SimProcess(const Registry& registry, std::vector<std::string> options, int boards = 1, bool paced = false,
+               const std::string& program = {});
     // Stops it as an operator would (SIGTERM: its ports leave the registry).
     ~SimProcess();
     SimProcess(const SimProcess&) = delete;
@@ -29,6 +31,7 @@ public:
     bool waitUntilUp() const;
     const std::string& port() const { return ports_.front(); }
     const std::vector<std::string>& ports() const { return ports_; }
+    DWORD pid() const;
 
 private:
     std::vector<std::string> ports_;  // the links
@@ -55,6 +58,7 @@ public:
     CliProcess& operator=(const CliProcess&) = delete;
 
     bool started() const { return process_ != nullptr; }
+    bool running() const;
     DWORD pid() const;
     std::string output() const;
     // Polls the output until every needle has appeared; false at the time

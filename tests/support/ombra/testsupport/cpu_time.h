@@ -32,4 +32,9 @@ inline double statSeconds(const std::string& path, int first, int last) {
 // The children's, once they have been reaped (cutime, cstime).
 inline double childrenCpuSeconds() { return statSeconds("/proc/self/stat", 16, 17); }
 
+// A running process's own so far, without its children (utime, stime).
+inline double processCpuSeconds(unsigned long pid) {
+    return statSeconds("/proc/" + std::to_string(pid) + "/stat", 14, 15);
+}
+
 }  // namespace ombra::testsupport
