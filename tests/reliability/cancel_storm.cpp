@@ -176,16 +176,15 @@ void launcherStorm(int runs, std::mt19937& rng, const std::string& work, bool ve
             return o.identified == static_cast<std::int32_t>(p.device);
         };
         bool cycled = false;
-        if (!e2e::backInRom(board)) {
+        const auto powerCycle = [&] {
             board.powerCycle();
             ++c.powerCycles;
             cycled = true;
-        }
+        };
+        if (!e2e::backInRom(board)) powerCycle();
         e2e::Outcome o = identifyWithin(next);
         if (!identified(o) && !cycled) {
-            board.powerCycle();
-            ++c.powerCycles;
-            cycled = true;
+            powerCycle();
             o = identifyWithin(next);
         }
         if (!identified(o) && bootRanOutOfTime(o.texts())) o = identifyWithin(next);
