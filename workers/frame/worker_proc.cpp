@@ -1,6 +1,10 @@
 #include "ombra/workers/worker_proc.h"
 
 #include <cctype>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -86,6 +90,44 @@ void waitForTerminateMessage(HANDLE input) {
     }
 }
 
+// Watches the front end's mutex while the run lasts. A front end that was
+// killed cannot cancel us or read our result, and a run that went on would
+// keep the serial port from the next one; so its end cancels the run.
+class FrontEndWatch {
+public:
+    FrontEndWatch(const std::string& mutexName, HANDLE cancelEvent) {
+        if (mutexName.empty() || cancelEvent == nullptr) return;
+        thread_ = std::thread([this, mutexName, cancelEvent] {
+            std::unique_lock lock(m_);
+            while (!done_) {
+                if (!ombra::platform::UniqueMutex::exists(mutexName)) {
+                    TraceText("front end gone: cancelling");
+                    SetEvent(cancelEvent);
+                    return;
+                }
+                wake_.wait_for(lock, kPeriod, [this] { return done_; });
+            }
+        });
+    }
+    ~FrontEndWatch() {
+        {
+            std::lock_guard lock(m_);
+            done_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable()) thread_.join();
+    }
+    FrontEndWatch(const FrontEndWatch&) = delete;
+    FrontEndWatch& operator=(const FrontEndWatch&) = delete;
+
+private:
+    static constexpr std::chrono::milliseconds kPeriod{250};
+    std::mutex m_;
+    std::condition_variable wake_;
+    bool done_ = false;
+    std::thread thread_;
+};
+
 }  // namespace
 
 std::string joinCommandLine(int argc, char** argv) {
@@ -158,14 +200,16 @@ bool frameStart(int argc, char** argv, const WorkerTraits& t, FrameStart& start,
     CoInitialize(nullptr);
     start.input = adoptPipe(form.input);
     start.output = adoptPipe(form.output);
+    start.mutexName = form.mutexName;
     return true;
 }
 
-int frameRun(WorkerProc& proc, const WorkerTraits& t) {
+int frameRun(WorkerProc& proc, const WorkerTraits& t, const std::string& mutexName) {
     TraceText("Reading parameters\n");
     const bool read = proc.ReadProcParams() != 0;
     RunResult result = FAILURE;
     if (read) {
+        FrontEndWatch watch(mutexName, proc.cancelEvent());
         TraceText(t.runTrace);
         result = proc.Run();
     }

@@ -90,6 +90,22 @@ TEST_F(FrameTest, ClosedInputEndsTheWaitAndTheWorkerExitsZero) {
     EXPECT_NE(traced().find("sending E_STATUS_CANCELLED message"), std::string::npos);
 }
 
+// A killed front end leaves its run mutex unheld: the worker cancels rather
+// than keep the serial port until its own time-outs (none by default).
+TEST_F(FrameTest, AFrontEndThatIsGoneCancelsTheRun) {
+    Worker w;
+    harness::start(w, OMBRA_TEST_WORKER);
+    ASSERT_TRUE(w.writeBlock(harness::identifyBlock("text:waiting;waitcancel:20000;return:failure")));
+    const Bytes text = {1, 0, 0, 0, 7, 0, 0, 0, 'w', 'a', 'i', 't', 'i', 'n', 'g', 3, 0, 0, 0};
+    ASSERT_EQ(w.read(text.size()), text);
+    EXPECT_EQ(w.waitExit(600), STILL_ACTIVE) << "a live front end's run goes on";
+    w.mutex.release();
+    EXPECT_EQ(w.read(12), status(pipe::E_STATUS_CANCELLED, 0));
+    w.closeInput();
+    EXPECT_EQ(w.waitExit(kLongWait), 0u);
+    EXPECT_NE(traced().find("front end gone: cancelling"), std::string::npos);
+}
+
 TEST_F(FrameTest, ShortBlockEndsInFailureRecord) {
     Worker w;
     harness::start(w, OMBRA_TEST_WORKER);

@@ -66,6 +66,8 @@ public:
     void SendStatus(DWORD code, DWORD value);
 
     HANDLE inputPipe() const { return m_hInputPipe; }
+    // The front end's cancel event once the block is read; null before.
+    HANDLE cancelEvent() const { return m_hCancelEvent; }
     HANDLE outputPipe() const { return m_hOutputPipe; }
     void closePipes();
     // The value of a SUCCESS status record (the identify worker's device index).
@@ -128,11 +130,13 @@ LONG BootCallback(BootMessage* message, void* context);
 struct FrameStart {
     HANDLE input = nullptr;
     HANDLE output = nullptr;
+    std::string mutexName;  // held by the front end while it waits for us
 };
 bool frameStart(int argc, char** argv, const WorkerTraits& traits, FrameStart& start, int& exitCode);
 // Reads the block, runs, sends the final status, waits for the terminate
-// message and ends; the exit code.
-int frameRun(WorkerProc& proc, const WorkerTraits& traits);
+// message and ends; the exit code. While it runs, a front end that is gone
+// (`mutexName` no longer held) cancels the run as its cancel event would.
+int frameRun(WorkerProc& proc, const WorkerTraits& traits, const std::string& mutexName = {});
 
 // The command line as one text: the arguments after the program name
 // joined by single blanks.
@@ -153,7 +157,7 @@ int runWorkerProgram(int argc, char** argv) {
     int exitCode = 0;
     if (!frameStart(argc, argv, Worker::kTraits, start, exitCode)) return exitCode;
     Worker proc(start.input, start.output);
-    return frameRun(proc, Worker::kTraits);
+    return frameRun(proc, Worker::kTraits, start.mutexName);
 }
 
 }  // namespace ombra::workers
