@@ -1,15 +1,15 @@
 #include "ombra/workers/worker_proc.h"
 
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
-#include <thread>
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "ombra/common/pipe_io.h"
 #include "ombra/platform/com.h"
