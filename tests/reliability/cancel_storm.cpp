@@ -277,9 +277,14 @@ void cliStorm(int runs, std::mt19937& rng, const e2e::Registry& registry, bool v
         }
         // The next operation: the board may still run the killed run's program.
         // An identify ends within seconds; one that waits a minute hangs.
+        // An identify ended at its limit leaves a worker that cancels itself
+        // once it sees its front end gone; the next one waits for the port.
         const auto identify = [&] {
             e2e::CliProcess cli(registry, {"identify", "--port", sim.port(), "--plain"});
-            return cli.finish(kIdentifyLimitMs);
+            const DWORD cliPid = cli.pid();
+            e2e::Finished f = cli.finish(kIdentifyLimitMs);
+            within(Clock::now(), kEndLimitS, [&] { return workersOf(cliPid).empty(); });
+            return f;
         };
         e2e::Finished next = identify();
         bool cycled = false;
