@@ -136,7 +136,7 @@ bool frameStart(int argc, char** argv, const WorkerTraits& traits, FrameStart& s
 // Reads the block, runs, sends the final status, waits for the terminate
 // message and ends; the exit code. While it runs, a front end that is gone
 // (`mutexName` no longer held) cancels the run as its cancel event would.
-int frameRun(WorkerProc& proc, const WorkerTraits& traits, const std::string& mutexName = {});
+int frameRun(WorkerProc& proc, const WorkerTraits& traits, const std::string& mutexName);
 
 // The command line as one text: the arguments after the program name
 // joined by single blanks.
