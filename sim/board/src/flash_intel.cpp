@@ -99,6 +99,13 @@ public:
         }
     }
 
+    std::uint64_t stateKey() const override {
+        std::uint64_t k = FlashChip::stateKey();
+        for (std::uint64_t v : {std::uint64_t(mode_), std::uint64_t(pending_), std::uint64_t(sr_), lockChanges_})
+            k = k * 1000003 + v;
+        return k;
+    }
+
 private:
     enum class Mode { array, status, id };
     enum class Pending { none, program, erase, lock };
@@ -132,12 +139,14 @@ private:
         if (!part_.locksAtPowerUp)
             return;  // no lock bits: the sequence is harmless
 
+        const std::uint8_t was = lock;
         if (c == 0x01)
             lock |= kLocked;
         else if (c == 0x2F)
             lock = kLocked | kLockedDown;
         else if (!(lock & kLockedDown))
             lock = 0;
+        lockChanges_ += lock != was;
     }
 
     void eraseBlock(std::uint32_t addr, std::uint64_t now) {
@@ -155,6 +164,7 @@ private:
     Mode mode_ = Mode::array;
     Pending pending_ = Pending::none;
     std::uint8_t sr_ = SR_READY;
+    std::uint64_t lockChanges_ = 0;
 };
 
 } // namespace

@@ -1,6 +1,7 @@
 // The two unlock-prefixed command sets. They differ in the unlock addresses,
 // the erase commands they know, and the error bit DQ5 that only AMD parts
 // raise (a program that would turn a 0 bit into 1 never completes there).
+#include <algorithm>
 #include <vector>
 
 #include "flash_sets.h"
@@ -93,6 +94,21 @@ public:
                 blockErase(addr, now);
             return;
         }
+    }
+
+    std::uint64_t stateKey() const override {
+        std::uint64_t k = FlashChip::stateKey();
+        for (std::uint64_t v : {std::uint64_t(step_), std::uint64_t(idMode_), std::uint64_t(failed_),
+                                std::uint64_t(erasing_), std::uint64_t(toggle_), std::uint64_t(target_), windowEnd_,
+                                queued_})
+            k = k * 1000003 + v;
+        return k;
+    }
+
+    // An AMD erase's window closing shows in DQ3 and ends the joining.
+    std::uint64_t nextChange(std::uint64_t now) const override {
+        const std::uint64_t busyEnd = FlashChip::nextChange(now);
+        return now < windowEnd_ ? std::min(busyEnd, windowEnd_) : busyEnd;
     }
 
 private:

@@ -24,6 +24,7 @@ void Soc::powerUp() {
     regs_[ports::linkDivisor] = static_cast<std::uint16_t>(uartBase() / 19200);
     pendingLow_ = false;
     haveReadWord_ = false;
+    polls_ = {};
     cpu_.reset(memmap::romSegment, memmap::romEntryOffset);
 }
 
@@ -153,6 +154,8 @@ std::uint16_t Soc::readPort(std::uint16_t port) {
             s |= ports::txReady;
         if (link_.rx.empty())
             ++activity_.idlePolls;
+        if (skipping_)
+            watchForIdleLoop();
         return s;
     }
     case ports::linkRx: {
@@ -161,6 +164,7 @@ std::uint16_t Soc::readPort(std::uint16_t port) {
         const std::uint8_t b = link_.rx.front();
         link_.rx.pop_front();
         regs_[port] = b;
+        ++effects_;
         ++activity_.work;
         ++activity_.linkBytes;
         return b;
@@ -178,6 +182,7 @@ void Soc::writePort(std::uint16_t port, std::uint16_t value, std::uint16_t mask)
         if (mask & 0x00FF) {
             ++activity_.work;
             ++activity_.linkBytes;
+            ++effects_;
             if (link_.txRoom())
                 link_.tx.push_back(static_cast<std::uint8_t>(value));
         }
@@ -192,7 +197,9 @@ void Soc::writePort(std::uint16_t port, std::uint16_t value, std::uint16_t mask)
         return;  // read-only
     default: {
         std::uint16_t& r = regs_[port];
-        r = static_cast<std::uint16_t>((r & ~mask) | (value & mask));
+        const auto v = static_cast<std::uint16_t>((r & ~mask) | (value & mask));
+        effects_ += v != r;
+        r = v;
         return;
     }
     }
@@ -200,11 +207,62 @@ void Soc::writePort(std::uint16_t port, std::uint16_t value, std::uint16_t mask)
 
 void Soc::debugOut(std::uint8_t byte) {
     ++activity_.work;
+    ++effects_;
     if (debugLog_.size() >= kDebugLogLimit)
         debugLog_.erase(0, kDebugLogLimit / 2);
     debugLog_.push_back(static_cast<char>(byte));
     if (debugSink_)
         debugSink_(std::string_view(debugLog_).substr(debugLog_.size() - 1));
+}
+
+} // namespace ombra::sim
+
+namespace ombra::sim {
+
+bool Soc::PollState::sameState(const PollState& o) const {
+    return valid && o.valid && std::memcmp(&regs, &o.regs, sizeof regs) == 0 && ramChanges == o.ramChanges &&
+           effects == o.effects && flashKey == o.flashKey && flashChange == o.flashChange && rx == o.rx && tx == o.tx &&
+           haveReadWord == o.haveReadWord && readWordAddr == o.readWordAddr && readWord == o.readWord;
+}
+
+// Called at a link status read. The link moves bytes only between runs, so
+// a loop that came back to a state it had is the same loop until the flash
+// answers otherwise: its passes up to then need not be run.
+void Soc::watchForIdleLoop() {
+    PollState p;
+    p.valid = true;
+    p.regs = cpu_.regs();
+    p.ramChanges = cpu_.ramChanges();
+    p.effects = effects_;
+    const std::uint64_t now = this->now();
+    p.flashKey = flash_->stateKey();
+    p.flashChange = flash_->nextChange(now);
+    p.executed = cpu_.instructions() - cpu_.skipped();
+    p.rx = link_.rx.size();
+    p.tx = link_.tx.size();
+    p.haveReadWord = haveReadWord_;
+    p.readWordAddr = readWordAddr_;
+    p.readWord = readWord_;
+    for (PollState& q : polls_) {
+        if (!q.sameState(p))
+            continue;
+        const std::uint64_t period = p.executed - q.executed;
+        q.executed = p.executed;
+        if (period == 0)
+            return;
+        const std::uint64_t change = p.flashChange;
+        std::uint64_t passes = UINT64_MAX;
+        if (change != UINT64_MAX && nsPerInstruction_ != 0) {
+            // Two passes' margin: the one under way and the next, which must
+            // still see the flash as this one did.
+            const std::uint64_t fit = (change - now) / (period * nsPerInstruction_);
+            passes = fit > 2 ? fit - 2 : 0;
+        }
+        if (passes > 0)
+            cpu_.skipPasses(period, passes);
+        return;
+    }
+    polls_[nextPoll_++ % polls_.size()] = p;
 }
 
 } // namespace ombra::sim

@@ -2,7 +2,9 @@
 // The chip around the core: RAM, the flash window, the ROM page and the I/O
 // registers. Peripherals are plain state; the link UART's queues are what
 // the link and the boot ROM move bytes through.
+#include <array>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <map>
@@ -89,7 +91,33 @@ public:
     // Completes a half-written flash word (a byte store without its partner).
     void flushFlashWrite();
 
+    // Idle skipping (on by default): a program polling the link UART in a
+    // loop whose passes change nothing has its passes counted instead of
+    // run, up to the next time the flash answers otherwise. The link's
+    // queues change only between runs, so within a run such a loop can end
+    // only by the flash.
+    void setIdleSkipping(bool on) {
+        skipping_ = on;
+        polls_ = {};
+    }
+
 private:
+    // The machine as a link status read finds it; equal states at two reads
+    // mean the instructions between them form a loop that changes nothing.
+    struct PollState {
+        bool valid = false;
+        Registers regs;
+        std::uint64_t ramChanges = 0, effects = 0, flashKey = 0;
+        std::uint64_t flashChange = 0;  // when its answers change next: a pass that crossed it differs
+        std::uint64_t executed = 0;  // not part of the state: the loop's length
+        std::size_t rx = 0, tx = 0;
+        bool haveReadWord = false;
+        std::uint32_t readWordAddr = 0;
+        std::uint16_t readWord = 0;
+        bool sameState(const PollState& o) const;
+    };
+    void watchForIdleLoop();
+
     std::uint16_t readPort(std::uint16_t port);
     void writePort(std::uint16_t port, std::uint16_t value, std::uint16_t mask);
     void debugOut(std::uint8_t byte);
@@ -106,6 +134,10 @@ private:
     std::function<void(std::string_view)> debugSink_;
     std::uint64_t baseNs_ = 0, baseCount_ = 0;
     Activity activity_;
+    bool skipping_ = true;
+    std::uint64_t effects_ = 0;  // peripheral changes but the flash's (it has a key)
+    std::array<PollState, 4> polls_{};  // loops with up to four status reads a pass
+    std::size_t nextPoll_ = 0;
     // The chip is 16 bits wide: the core's two byte cycles of a word access
     // are joined into one chip cycle.
     bool pendingLow_ = false;

@@ -72,3 +72,79 @@ TEST(SocMemory, MapAndFlashWordCycles) {
     soc.in16(ports::linkStatus);
     EXPECT_EQ(soc.read8(memmap::flashBase + 0x10), 0x5A);
 }
+
+namespace {
+
+// Starts an SST word program, then polls the idle link UART while the chip
+// works, in a loop shaped by `body` (bytes placed in every pass); halts when
+// the chip is ready. Returns the core's instruction count and the marker.
+struct LoopRun {
+    std::uint64_t instructions = 0, skipped = 0;
+    std::uint16_t marker = 0, cx = 0;
+};
+
+LoopRun runPollingLoop(const std::vector<std::uint8_t>& body, bool skipping) {
+    Soc soc(*findFlashPart("SST39LF/VF160"), 0x49, 100);
+    soc.flash().setTimeScale(200);  // a long busy time: many passes
+    soc.setIdleSkipping(skipping);
+    std::vector<std::uint8_t> code = {
+        0xB8, 0x00, 0x40, 0x8E, 0xC0,                    // mov ax, 0x4000 / mov es, ax: the flash
+        0xB9, 0x00, 0x80,                                // mov cx, 0x8000
+        0x26, 0xC7, 0x06, 0xAA, 0xAA, 0xAA, 0xAA,        // unlock, unlock, program 0x1234 at 0
+        0x26, 0xC7, 0x06, 0x54, 0x55, 0x55, 0x55,
+        0x26, 0xC7, 0x06, 0xAA, 0xAA, 0xA0, 0xA0,
+        0x26, 0xC7, 0x06, 0x00, 0x00, 0x34, 0x12,
+    };
+    const std::size_t poll = code.size();
+    code.insert(code.end(), {0xBA, 0x82, 0xFF, 0xED, 0xA8, 0x80, 0x75, 0x00});  // in status; jnz got
+    const std::size_t toGot = code.size() - 1;
+    code.insert(code.end(), body.begin(), body.end());
+    code.insert(code.end(), {0x26, 0xA1, 0x00, 0x00, 0x26, 0x33, 0x06, 0x00, 0x00, 0x75, 0x00});  // toggles?
+    code.back() = static_cast<std::uint8_t>(poll - code.size());
+    code.push_back(0xF4);  // ready
+    code[toGot] = static_cast<std::uint8_t>(code.size() - toGot - 1);
+    code.push_back(0xF4);  // a byte came
+    std::copy(code.begin(), code.end(), soc.ram().begin() + 0x1000);
+    soc.cpu().reset(0x0010, 0);
+    for (int i = 0; i < 1000 && !soc.cpu().halted(); ++i)
+        soc.cpu().run(100000);
+    LoopRun r;
+    r.instructions = soc.cpu().instructions();
+    r.skipped = soc.cpu().skipped();
+    r.marker = static_cast<std::uint16_t>(soc.ram()[0x100] | soc.ram()[0x101] << 8);
+    r.cx = soc.cpu().regs().cx;
+    EXPECT_TRUE(soc.cpu().halted());
+    EXPECT_EQ(soc.flash().cellWord(0), 0x1234);
+    return r;
+}
+
+} // namespace
+
+// Passes of a polling loop are counted instead of run only when they change
+// nothing: the program ends at the same instruction either way.
+TEST(SocIdleSkipping, SkipsOnlyLoopsThatChangeNothingAndKeepsTheTiming) {
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> body;
+        bool skips;
+    } cases[] = {
+        {"pure polling", {}, true},
+        {"a store of the same value", {0xC7, 0x06, 0x00, 0x01, 0x77, 0x00}, true},  // mov word [0x100], 0x77
+        {"a counter in a register", {0x49}, false},                                // dec cx
+        {"a counter in memory", {0xFF, 0x06, 0x00, 0x01}, false},                  // inc word [0x100]
+        {"the debug UART", {0xBA, 0x14, 0xFF, 0xEE, 0xBA, 0x82, 0xFF}, false},      // out to it, dx back
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const LoopRun on = runPollingLoop(c.body, true);
+        const LoopRun off = runPollingLoop(c.body, false);
+        EXPECT_EQ(on.instructions, off.instructions);
+        EXPECT_EQ(on.marker, off.marker);
+        EXPECT_EQ(on.cx, off.cx);
+        EXPECT_EQ(off.skipped, 0u);
+        if (c.skips)
+            EXPECT_GT(on.skipped, on.instructions / 2);
+        else
+            EXPECT_EQ(on.skipped, 0u);
+    }
+}

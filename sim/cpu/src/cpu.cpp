@@ -48,6 +48,7 @@ void Cpu::reset(std::uint16_t cs, std::uint16_t ip)
     r_.ip = ip;
     halted_ = false;
     inhibit_ = false;
+    skipPeriod_ = 0;
 }
 
 void Cpu::mapRam(std::uint8_t* base, std::uint32_t size)
@@ -156,15 +157,19 @@ std::uint64_t Exec::run(std::uint64_t n)
             codeSegment();
             if (segCode_) {
                 c.inhibit_ = false;
-                const std::uint64_t k = runFast(segCode_, n - done);
-                done += k;
-                c.count_ += k;
+                done += runFast(segCode_, n - done);
+                if (skipRequested()) {
+                    done += takeSkip(n - done);
+                    continue;
+                }
                 if (done == n)
                     break;
             }
         }
         stepGeneral(tracing);
         ++done;
+        if (skipRequested())
+            done += takeSkip(n - done);
     }
     return done;
 }

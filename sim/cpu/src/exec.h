@@ -2,6 +2,7 @@
 // The interpreter's working view of a Cpu: memory and register access, and
 // the per-instruction decode state, which lives on the stack (Insn), never
 // in the Cpu object.
+#include <algorithm>
 #include <cstdint>
 
 #include "alu.h"
@@ -52,11 +53,29 @@ struct Exec {
     explicit Exec(Cpu& cpu) : c(cpu), r(cpu.r_) {}
 
     // Memory -------------------------------------------------------------
+    // Every store into mapped RAM: counts the ones that change a value, so a
+    // device can tell a loop that leaves memory as it was.
+    OMBRA_HOT void store(std::uint8_t* at, std::uint8_t v)
+    {
+        c.ramChanges_ += *at != v;
+        *at = v;
+    }
+    OMBRA_HOT bool skipRequested() const { return c.skipPeriod_ != 0; }
+    // Counts the passes a device asked to skip, as far as `left` allows.
+    std::uint64_t takeSkip(std::uint64_t left)
+    {
+        const std::uint64_t passes = std::min(c.skipMax_, left / c.skipPeriod_);
+        const std::uint64_t n = passes * c.skipPeriod_;
+        c.skipPeriod_ = 0;
+        c.count_ += n;
+        c.skipped_ += n;
+        return n;
+    }
     OMBRA_HOT std::uint8_t rd8(std::uint32_t p) { return p < c.ramSize_ ? c.ram_[p] : c.bus_.read8(p); }
     OMBRA_HOT void wr8(std::uint32_t p, std::uint8_t v)
     {
         if (p < c.ramSize_)
-            c.ram_[p] = v;
+            store(c.ram_ + p, v);
         else
             c.bus_.write8(p, v);
     }
@@ -83,8 +102,8 @@ struct Exec {
         const std::uint32_t p = c.physical(seg, off);
         if (off != 0xFFFF) {
             if (p + 1 < c.ramSize_) {
-                c.ram_[p] = std::uint8_t(v);
-                c.ram_[p + 1] = std::uint8_t(v >> 8);
+                store(c.ram_ + p, std::uint8_t(v));
+                store(c.ram_ + p + 1, std::uint8_t(v >> 8));
                 return;
             }
             if (p >= c.ramSize_ && p < c.mask_)

@@ -103,9 +103,9 @@ struct Fast {
         if (mod == 3) {
             set<W>(rm, v);
         } else if (mem) {
-            mem[0] = std::uint8_t(v);
+            x.store(mem, std::uint8_t(v));
             if (W)
-                mem[1] = std::uint8_t(v >> 8);
+                x.store(mem + 1, std::uint8_t(v >> 8));
         } else if (W)
             x.wrw(seg, off, v);
         else
@@ -196,7 +196,7 @@ struct Fast {
         r.ip = ip;
         const std::uint16_t cs = r.cs;
         access();
-        return r.ip != ip || r.cs != cs ? 2 : 1;
+        return r.ip != ip || r.cs != cs || x.skipRequested() ? 2 : 1;
     }
 
     // Runs one instruction: 0 (with nothing changed) when it is not one of
@@ -403,7 +403,10 @@ std::uint64_t Exec::runFast(const std::uint8_t* code, std::uint64_t n)
     std::uint64_t k = 0;
     while (k < n) {
         const int ran = f.step();
-        k += ran != 0;
+        if (ran == 0)
+            break;
+        ++k;
+        ++c.count_;
         if (ran != 1)
             break;
     }

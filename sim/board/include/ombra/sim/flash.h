@@ -65,6 +65,16 @@ public:
     // True while an embedded program or erase runs.
     bool busy(std::uint64_t now) const { return now < busyUntil_; }
 
+    // What the chip's answers depend on besides the time: equal keys, equal
+    // answers. The cells are left out, as they change only with a new busy
+    // time, which is in the key.
+    virtual std::uint64_t stateKey() const { return busyUntil_; }
+    // The next virtual time after `now` at which the answers change by
+    // themselves (a program or erase ends); UINT64_MAX when none is pending.
+    virtual std::uint64_t nextChange(std::uint64_t now) const {
+        return now < busyUntil_ ? busyUntil_ : UINT64_MAX;
+    }
+
     // Busy times are multiplied by this (0 = instant).
     void setTimeScale(double scale) { scale_ = scale < 0 ? 0 : scale; }
 

@@ -59,7 +59,25 @@ public:
     // clear, so the caller can keep it pending. Either kind ends HLT.
     bool interrupt(std::uint8_t vector, bool maskable = true);
 
+    // Instructions run (skipped passes included), kept current while the
+    // core runs, so a device callback reads the time of its own access.
     std::uint64_t instructions() const { return count_; }
+
+    // Stores into mapped RAM that changed a value; only ever grows.
+    std::uint64_t ramChanges() const { return ramChanges_; }
+
+    // Idle skipping. A device that sees the program in a loop of `period`
+    // instructions whose every pass leaves the machine as it found it calls
+    // this from its callback: when the current instruction ends, up to
+    // `maxPasses` whole passes that fit in what is left of run()'s budget are
+    // counted as run (instructions and time) without being executed.
+    void skipPasses(std::uint64_t period, std::uint64_t maxPasses)
+    {
+        skipPeriod_ = period;
+        skipMax_ = maxPasses;
+    }
+    // Of instructions(), those counted by skipPasses.
+    std::uint64_t skipped() const { return skipped_; }
 
     std::uint32_t physical(std::uint16_t seg, std::uint16_t off) const {
         return ((std::uint32_t(seg) << shift_) + off) & mask_;
@@ -84,6 +102,8 @@ private:
     // instruction.
     bool inhibit_ = false;
     std::uint64_t count_ = 0;
+    std::uint64_t ramChanges_ = 0;
+    std::uint64_t skipPeriod_ = 0, skipMax_ = 0, skipped_ = 0;
     std::uint8_t* ram_ = nullptr;
     std::uint32_t ramSize_ = 0;
     std::function<void(const std::string&)> trace_;
