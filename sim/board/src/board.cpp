@@ -28,6 +28,12 @@ using namespace std::chrono_literals;
 // between), so its polling time-outs last about as long as on the chip.
 constexpr std::uint64_t kSlice = 20000, kStreamSlice = 1000, kMinIdleSlice = 1000;
 constexpr auto kMaxSleep = 2ms;
+// Paced, a running program's board wakes about once per this many bytes on
+// the line (within kMaxSleep), and replays at most kMaxReplay of line time
+// after an absence (a loaded host, a stall).
+constexpr int kWindowBytes = 32;
+constexpr auto kMaxReplay = 20ms;
+constexpr std::size_t kReadAhead = 128, kFlushAt = 32;
 
 const FlashPart& choosePart(const BoardOptions& o) {
     const FlashPart* p = (o.flashMaker && o.flashModelCode)
@@ -97,7 +103,20 @@ struct Board::Impl {
                 if (link.stalledUntil() > now) {
                     idle = true;
                     deadline = std::min(deadline, link.stalledUntil());
+                } else if (opt.paced && !inRom) {
+                    idle = catchUp(now);
+                    const auto due = link.nextDue(soc.link(), now);
+                    if (due != Clock::time_point::max()) {
+                        const auto window = std::min<Clock::duration>(
+                            kMaxSleep, Link::byteTime(soc.linkBaud()) * kWindowBytes);
+                        deadline = std::min(deadline, std::max(due, now + window));
+                    }
+                    if (!inputHeld() && link.quiet() && link.wantsInput(soc.link(), now))
+                        events |= POLLIN;
+                    if (link.outputBlocked())
+                        events |= POLLOUT;
                 } else {
+                    lineTime = now;
                     idle = round(now);
                     deadline = std::min(deadline, link.nextDue(soc.link(), now));
                     if (inRom)
@@ -157,6 +176,57 @@ struct Board::Impl {
         return idle;
     }
 
+    // Paced, with a program running, the board need not wake for every
+    // byte: it sleeps through a stretch of line time, then replays it. Bytes
+    // enter and leave the UART at their own times on the line, with the core
+    // run between them at the chip's pace (and on while it has work), so the
+    // program sees the line as on the chip. True when it is idle.
+    bool catchUp(Clock::time_point now) {
+        LinkUart& uart = soc.link();
+        lineTime = std::clamp(lineTime, now - kMaxReplay, now);
+        const std::size_t queued = link.inbound();
+        link.receive(soc.linkBaud(), now, inputHeld() || queued >= kReadAhead ? 0 : kReadAhead - queued);
+        bool idle = true;
+        while (!inRom) {
+            const auto byteTime = Link::byteTime(soc.linkBaud());
+            const auto next = std::min(now, std::max(link.nextDue(uart, lineTime), lineTime + byteTime));
+            idle = runFor(next - lineTime, now);
+            lineTime = next;
+            link.step(uart, soc.linkBaud(), lineTime, !inputHeld());
+            if (link.outbound() >= kFlushAt)
+                link.flush(lineTime);
+            if (lineTime >= now)
+                break;
+        }
+        link.flush(now);
+        return idle;
+    }
+
+    // The core for a stretch of line time at the chip's pace, then on while
+    // it still works (the core runs free then); true when it only polls an
+    // idle UART at the end.
+    bool runFor(Clock::duration span, Clock::time_point now) {
+        Cpu& cpu = soc.cpu();
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(span).count();
+        std::uint64_t n = ns > 0 ? static_cast<std::uint64_t>(ns) / instructionNs : 0;
+        if (working)
+            n = std::max(n, kStreamSlice);
+        if (n == 0)
+            return true;
+        std::uint64_t ran = cpu.run(n);
+        ranSinceLaunch = true;
+        auto act = soc.takeActivity();
+        for (std::uint64_t extra = 0; act.work > 0 && !cpu.halted() && extra < kSlice; extra += kStreamSlice) {
+            ran += cpu.run(kStreamSlice);
+            act = soc.takeActivity();
+        }
+        bool idle = ran == 0 || act.work == 0;
+        working = !idle;
+        if (cpu.halted())
+            idle = !haltedInRom(now) && idle;
+        return idle;
+    }
+
     // The ROM page holds HLT: a core stopped there jumped or returned into
     // the ROM. A HLT anywhere else leaves the core halted for good.
     bool haltedInRom(Clock::time_point now) {
@@ -196,6 +266,8 @@ struct Board::Impl {
     std::uint64_t slice = kSlice;
     bool wasIdle = false;
     Clock::time_point lastRun{};
+    Clock::time_point lineTime{};  // paced: how far the board has replayed the line
+    bool working = false;          // the core's last run ended in work
     const std::uint32_t instructionNs = instructionTime(opt);
     std::uint64_t romEntries = 1;
 };

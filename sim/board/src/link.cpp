@@ -21,6 +21,7 @@ constexpr auto kBurstWindow = 4ms;
 // thread got no processor (a loaded host).
 constexpr auto kLagLimit = 20ms;
 constexpr std::size_t kOutboundLimit = 64;
+constexpr std::size_t kReadLimit = 64;  // bytes per read from the pty
 
 std::runtime_error sysError(const char* what) {
     return std::runtime_error(std::string(what) + ": " + std::strerror(errno));
@@ -111,75 +112,96 @@ bool Link::fault(bool toBoard, Direction& d, std::uint8_t& byte, Clock::time_poi
 }
 
 void Link::service(LinkUart& uart, std::uint32_t uartBaud, Clock::time_point now, bool takeInput) {
+    // Read no further than the UART has room for, so what it cannot take
+    // stays in the line (the host's writes wait, as on a line).
+    const std::size_t held = uart.rx.size() + in_.queue.size();
+    receive(uartBaud, now, takeInput && held < LinkUart::rxCapacity ? LinkUart::rxCapacity - held : 0);
+    step(uart, uartBaud, now, takeInput);
+    flush(now);
+}
+
+std::chrono::nanoseconds Link::byteTime(std::uint32_t uartBaud) {
+    return std::chrono::nanoseconds(10'000'000'000ull / std::max(uartBaud, 1u));
+}
+
+std::size_t Link::slots(Direction& d, std::chrono::nanoseconds byteTime, Clock::time_point now, std::size_t max) {
+    if (!settings_.paced)
+        return max;
+    d.next = std::max(d.next, now - kBurstWindow);
+    std::size_t n = 0;
+    for (auto t = d.next; n < max && t <= now; t += byteTime)
+        ++n;
+    return n;
+}
+
+void Link::receive(std::uint32_t uartBaud, Clock::time_point now, std::size_t max) {
     // The host changed its rate while the board lagged (its thread got no
     // processor): the bytes that waited meanwhile may have been sent at
     // either rate, so they arrive as sent. A board on time, or a rate that
-    // stayed, judges every byte. Measured on the clock: a round passes one
-    // `now` to both its services.
-    const std::uint32_t host = hostBaud();
+    // stayed, judges every byte. Measured on the clock, not on `now`, which
+    // may be a moment the board is catching up with.
+    host_ = hostBaud();
     const auto clock = Clock::now();
     const bool lagged = lastService_ != Clock::time_point{} && clock - std::max(lastService_, stallUntil_) > kLagLimit;
-    if (lagged && host != lastHostBaud_) {
+    if (lagged && host_ != lastHostBaud_) {
         int waiting = 0;
         if (ioctl(master_, FIONREAD, &waiting) == 0 && waiting > 0)
             waitedIn_ = static_cast<std::size_t>(waiting);
     }
     lastService_ = clock;
-    lastHostBaud_ = host;
-    const bool bad = mismatch(host, uartBaud);
-    const auto byteTime = std::chrono::nanoseconds(10'000'000'000ull / std::max(uartBaud, 1u));
-    auto slots = [&](Direction& d, std::size_t max) -> std::size_t {
-        if (!settings_.paced)
-            return max;
-        d.next = std::max(d.next, now - kBurstWindow);
-        std::size_t n = 0;
-        for (auto t = d.next; n < max && t <= now; t += byteTime)
-            ++n;
-        return n;
-    };
-
-    // Host to board. Delayed bytes keep their place in the stream.
-    while (takeInput && uart.rxRoom()) {
-        if (!in_.queue.empty()) {
-            if (in_.queue.front().due > now)
-                break;
-            uart.rx.push_back(in_.queue.front().byte);
-            in_.queue.pop_front();
-            continue;
-        }
-        const std::size_t n = slots(in_, LinkUart::rxCapacity - uart.rx.size());
+    lastHostBaud_ = host_;
+    const bool bad = mismatch(host_, uartBaud);
+    const auto bt = byteTime(uartBaud);
+    quiet_ = false;
+    while (max > 0) {
+        std::uint8_t buf[kReadLimit];
+        const std::size_t n = slots(in_, bt, now, std::min(max, sizeof buf));
         if (n == 0)
-            break;
-        std::uint8_t buf[LinkUart::rxCapacity];
+            return;
         const ssize_t got = ::read(master_, buf, n);
-        if (got <= 0)
-            break;
-        if (settings_.paced)
-            in_.next += byteTime * got;
+        if (got <= 0) {
+            quiet_ = true;
+            return;
+        }
+        max -= static_cast<std::size_t>(got);
         for (ssize_t i = 0; i < got; ++i) {
+            // Each byte is due at its own time on the line.
+            auto due = settings_.paced ? in_.next : now;
+            if (settings_.paced)
+                in_.next += bt;
             const bool waited = waitedIn_ > 0;
             if (waited)
                 --waitedIn_;
             std::uint8_t b = bad && !waited ? garble(in_, buf[i]) : buf[i];
-            auto due = now;
             if (!fault(true, in_, b, now, due))
                 continue;
             ++totalIn_;
-            if (due > now || !in_.queue.empty() || !uart.rxRoom())
-                in_.queue.push_back({b, due});
-            else
-                uart.rx.push_back(b);
+            in_.queue.push_back({b, due});
         }
+        if (static_cast<std::size_t>(got) < n) {
+            quiet_ = true;
+            return;
+        }
+    }
+}
+
+void Link::step(LinkUart& uart, std::uint32_t uartBaud, Clock::time_point now, bool takeInput) {
+    // Host to board. Delayed bytes keep their place in the stream.
+    while (takeInput && uart.rxRoom() && !in_.queue.empty() && in_.queue.front().due <= now) {
+        uart.rx.push_back(in_.queue.front().byte);
+        in_.queue.pop_front();
     }
 
     // Board to host: bytes leave the UART at the line rate.
-    if (out_.queue.size() < kOutboundLimit) {
-        const std::size_t n = slots(out_, std::min(uart.tx.size(), kOutboundLimit - out_.queue.size()));
+    if (out_.queue.size() < kOutboundLimit && !uart.tx.empty()) {
+        const bool bad = mismatch(host_, uartBaud);
+        const auto bt = byteTime(uartBaud);
+        const std::size_t n = slots(out_, bt, now, std::min(uart.tx.size(), kOutboundLimit - out_.queue.size()));
         for (std::size_t i = 0; i < n; ++i) {
             std::uint8_t b = uart.tx.front();
             uart.tx.pop_front();
             if (settings_.paced)
-                out_.next += byteTime;
+                out_.next += bt;
             if (bad)
                 b = garble(out_, b);
             auto due = now;
@@ -187,6 +209,9 @@ void Link::service(LinkUart& uart, std::uint32_t uartBaud, Clock::time_point now
                 out_.queue.push_back({b, due});
         }
     }
+}
+
+void Link::flush(Clock::time_point now) {
     std::uint8_t buf[kOutboundLimit];
     std::size_t k = 0;
     for (const auto& h : out_.queue) {

@@ -40,6 +40,23 @@ public:
     // One round of moving bytes both ways at the UART's current rate; the
     // host's bytes stay in the line unless `takeInput`.
     void service(LinkUart& uart, std::uint32_t uartBaud, Clock::time_point now, bool takeInput = true);
+
+    // The same in three parts, for a board that catches up with a stretch
+    // of line time at once. receive: reads up to `max` of the host's bytes
+    // whose line time has come by `now`, each due at its own time (and
+    // looks at the host's rate). step: moves what is due by `now` into the
+    // UART (unless held) and takes the UART's output at the line rate.
+    // flush: writes to the host what is due by `now`.
+    void receive(std::uint32_t uartBaud, Clock::time_point now, std::size_t max);
+    void step(LinkUart& uart, std::uint32_t uartBaud, Clock::time_point now, bool takeInput);
+    void flush(Clock::time_point now);
+    // The last receive found the host's side empty: it is not ahead of the line.
+    bool quiet() const { return quiet_; }
+    // Bytes taken from the host, not yet in the UART.
+    std::size_t inbound() const { return in_.queue.size(); }
+    // Bytes on their way to the host, not yet written.
+    std::size_t outbound() const { return out_.queue.size(); }
+    static std::chrono::nanoseconds byteTime(std::uint32_t uartBaud);
     // When the link next wants to move a byte (time_point::max() when idle),
     // and whether new host input could be taken at once.
     Clock::time_point nextDue(const LinkUart& uart, Clock::time_point now) const;
@@ -80,7 +97,8 @@ private:
                Clock::time_point& due);
     bool mismatch(std::uint32_t host, std::uint32_t uartBaud) const;
     std::uint8_t garble(Direction& d, std::uint8_t byte);
-    bool paceOk(Direction& d, std::uint32_t baud, Clock::time_point now);
+    // How many bytes may move by `now` (at most max), one per byte time.
+    std::size_t slots(Direction& d, std::chrono::nanoseconds byteTime, Clock::time_point now, std::size_t max);
 
     Settings settings_;
     std::mt19937 rng_;
@@ -93,6 +111,8 @@ private:
     Clock::time_point stallUntil_{};
     Clock::time_point lastService_{};
     std::uint32_t lastHostBaud_ = 0;
+    std::uint32_t host_ = 0;  // the host's rate at the last receive
+    bool quiet_ = true;
     std::size_t waitedIn_ = 0;  // bytes of unknown rate: they waited while the board lagged
     std::uint64_t totalIn_ = 0, totalOut_ = 0;
 };
