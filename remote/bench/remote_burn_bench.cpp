@@ -1,8 +1,11 @@
 // Burn throughput of the driver-file burn programs: a 64 KiB PROGRAM stream
 // over a paced 115,200-baud link into a flash with its typical busy times,
 // from the PROGRAM frame to the program's DONE. Prints bytes per second and
-// the share of the line rate (baud / 10 bytes per second).
+// the share of the line rate (baud / 10 bytes per second), and what the
+// simulated board spent on it: instructions run and skipped (idle loops) a
+// byte, its wakes, and the CPU time of this process a MiB.
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -27,6 +30,13 @@ struct Case {
     const char* part;
     ombra::remote::Family family;
 };
+
+// This process's CPU time: the board's thread and the host side together.
+double cpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
 
 bool waitFor(HostLink& link, std::uint8_t type) { return link.waitFor(type, 60s).has_value(); }
 
@@ -55,6 +65,8 @@ int run(const Case& c) {
     const auto count = ombra::remote::test::be32(kBytes);
     payload.insert(payload.end(), count.begin(), count.end());
     const auto start = std::chrono::steady_clock::now();
+    const auto before = board.stats();
+    const double cpu0 = cpuSeconds();
     link.sendFrame(0x05, payload);
     for (std::size_t sent = 0; sent < data.size(); sent += 4096)
         link.send(std::span(data).subspan(sent, 4096));
@@ -64,9 +76,16 @@ int run(const Case& c) {
     if (!reply || reply->type != 0x10)
         return std::printf("%s: stream answered with %d, not DONE\n%s\n", c.driver,
                            reply ? reply->type : -1, board.debugLog().c_str()), 1;
+    const double cpu = cpuSeconds() - cpu0;
+    const auto after = board.stats();
     const double rate = kBytes / seconds;
-    std::printf("%-6s %-14s %zu bytes in %.2f s: %.0f bytes/s, %.1f %% of the line rate\n",
-                c.driver, c.part, kBytes, seconds, rate, 100.0 * rate / (kBaud / 10.0));
+    const double run = static_cast<double>((after.instructions - after.skipped) - (before.instructions - before.skipped));
+    const double counted = static_cast<double>(after.instructions - before.instructions);
+    std::printf("%-6s %-14s %zu bytes in %.2f s: %.0f bytes/s, %.1f %% of the line rate\n", c.driver, c.part, kBytes,
+                seconds, rate, 100.0 * rate / (kBaud / 10.0));
+    std::printf("       instructions a byte: %.0f run, %.0f skipped; %.2f wakes a KiB; %.2f s CPU a MiB\n",
+                run / kBytes, (counted - run) / kBytes, static_cast<double>(after.sleeps - before.sleeps) * 1024 / kBytes,
+                cpu * 1048576 / kBytes);
     return 0;
 }
 

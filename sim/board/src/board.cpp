@@ -31,7 +31,7 @@ constexpr auto kMaxSleep = 2ms;
 // Paced, a running program's board wakes about once per this many bytes on
 // the line (within kMaxSleep), and replays at most kMaxReplay of line time
 // after an absence (a loaded host, a stall).
-constexpr int kWindowBytes = 32;
+constexpr int kWindowBytes = 64;
 constexpr auto kMaxReplay = 20ms;
 constexpr std::size_t kReadAhead = 128, kFlushAt = 32;
 
@@ -133,6 +133,7 @@ struct Board::Impl {
             const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - now);
             timespec ts{0, static_cast<long>(wait.count())};
             ppoll(&p, 1, &ts, nullptr);
+            sleeps.fetch_add(1, std::memory_order_relaxed);
         }
     }
 
@@ -188,8 +189,10 @@ struct Board::Impl {
         link.receive(soc.linkBaud(), now, inputHeld() || queued >= kReadAhead ? 0 : kReadAhead - queued);
         bool idle = true;
         while (!inRom) {
-            const auto byteTime = Link::byteTime(soc.linkBaud());
-            const auto next = std::min(now, std::max(link.nextDue(uart, lineTime), lineTime + byteTime));
+            // To the next move on the line; what is due but cannot move (a
+            // full UART) waits a byte time for the program.
+            const auto due = link.nextDue(uart, lineTime);
+            const auto next = std::min(now, due > lineTime ? due : lineTime + Link::byteTime(soc.linkBaud()));
             idle = runFor(next - lineTime, now);
             lineTime = next;
             link.step(uart, soc.linkBaud(), lineTime, !inputHeld());
@@ -268,6 +271,7 @@ struct Board::Impl {
     Clock::time_point lastRun{};
     Clock::time_point lineTime{};  // paced: how far the board has replayed the line
     bool working = false;          // the core's last run ended in work
+    std::atomic<std::uint64_t> sleeps{0};
     const std::uint32_t instructionNs = instructionTime(opt);
     std::uint64_t romEntries = 1;
 };
@@ -387,6 +391,8 @@ BoardStats Board::stats() const {
     s.virtualNs = impl_->soc.now();
     s.romEntries = impl_->romEntries;
     s.framesDropped = impl_->rom.framesDropped();
+    s.skipped = impl_->soc.cpu().skipped();
+    s.sleeps = impl_->sleeps.load(std::memory_order_relaxed);
     return s;
 }
 

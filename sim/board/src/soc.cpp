@@ -253,10 +253,10 @@ void Soc::watchForIdleLoop() {
         const std::uint64_t change = p.flashChange;
         std::uint64_t passes = UINT64_MAX;
         if (change != UINT64_MAX && nsPerInstruction_ != 0) {
-            // Two passes' margin: the one under way and the next, which must
-            // still see the flash as this one did.
+            // The pass run after the skipped ones must still end before
+            // the change, to see the flash as this one did.
             const std::uint64_t fit = (change - now) / (period * nsPerInstruction_);
-            passes = fit > 2 ? fit - 2 : 0;
+            passes = fit > 1 ? fit - 1 : 0;
         }
         if (passes > 0)
             cpu_.skipPasses(period, passes);

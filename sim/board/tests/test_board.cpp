@@ -223,6 +223,40 @@ TEST(Link, PacedInputTakesTheLineTime) {
     EXPECT_EQ(board.readMemory(0x10000, 960), std::vector<std::uint8_t>(960, 0x5A));
 }
 
+// Paced, a board running a program wakes once per stretch of line time and
+// replays it: a long stream still reaches the program a byte time apart, not
+// in bursts that would leave a program no time between bytes.
+TEST(Link, APacedStreamReachesTheProgramAByteTimeApartWithFewWakes) {
+    const auto gaps = program("gaps.bin");
+    ASSERT_FALSE(gaps.empty());
+    BoardOptions o;
+    o.pingIntervalMs = 5;
+    Board board(o);
+    HostPort port(board.portPath(), B19200);
+    board.loadAndStart(0x00300000, gaps);
+    ASSERT_TRUE(waitUntil([&] { return board.debugLog() == "G"; }));
+    const auto before = board.stats();
+    constexpr std::size_t kBytes = 400;
+    port.write(std::vector<std::uint8_t>(kBytes, 0x55));
+    port.write({0x1B});
+    ASSERT_TRUE(waitUntil([&] { return board.inRom(); }));
+    const auto after = board.stats();
+    EXPECT_EQ(after.bytesToBoard - before.bytesToBoard, kBytes + 1);
+
+    // Empty polls in a byte time: six instructions a pass, 119 ns each, at
+    // the ROM's 19,263 baud. The first bytes after a quiet line may come
+    // together (a slack for the board's own latency).
+    const double perByte = 1e10 / 19263 / 119 / 6;
+    const auto words = board.readMemory(0x10000, kBytes * 2);
+    ASSERT_EQ(words.size(), kBytes * 2);
+    for (std::size_t i = 16; i < kBytes; ++i) {
+        const unsigned gap = words[2 * i] | words[2 * i + 1] << 8;
+        ASSERT_GE(gap, 0.9 * perByte) << "byte " << i;
+    }
+    // One wake per byte would be 400 for the stream alone.
+    EXPECT_LT(after.sleeps - before.sleeps, kBytes / 2);
+}
+
 TEST(Link, FaultsDropCorruptAndMute) {
     BoardOptions o = fast();
     o.faults.push_back(*parseFaultRule("out:corrupt:at=1"));

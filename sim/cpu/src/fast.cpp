@@ -25,6 +25,7 @@ struct Fast {
     std::uint8_t mod = 3, reg = 0, rm = 0;
     std::uint16_t seg = 0, off = 0;
     std::uint8_t* mem = nullptr;
+    std::int32_t override_ = -1;  // a segment prefix's segment for this instruction
     // The address map, copied so that stores into RAM cannot make the
     // compiler fetch it again.
     const unsigned segShift = x.c.segmentShift();
@@ -75,12 +76,14 @@ struct Fast {
         else if (mod == 2)
             o = std::uint16_t(o + word());
         off = o;
-        seg = stack ? r.ss : r.ds;
+        seg = override_ >= 0 ? std::uint16_t(override_) : stack ? r.ss : r.ds;
         // Operands wholly inside mapped RAM (and not wrapping at the
         // segment's end) are reached through a pointer, once per instruction.
         const std::uint32_t p = ((std::uint32_t(seg) << segShift) + off) & mask;
         mem = off != 0xFFFF && p + 1 < ramSize ? ram + p : nullptr;
     }
+
+    OMBRA_HOT std::uint16_t dataSeg() const { return override_ >= 0 ? std::uint16_t(override_) : r.ds; }
 
     template <bool W> OMBRA_HOT std::uint16_t get(unsigned i) { return W ? r16(i) : r8(i); }
     template <bool W> OMBRA_HOT void set(unsigned i, std::uint16_t v)
@@ -224,6 +227,25 @@ OMBRA_HOT int Fast::step()
     OMBRA_ALU_CASES(0x28, Op::sub)
     OMBRA_ALU_CASES(0x30, Op::xor_)
     OMBRA_ALU_CASES(0x38, Op::cmp)
+    // Segment prefixes: the next instruction's data segment. A second
+    // prefix, or an instruction the fast path leaves alone, goes to the
+    // general path whole (IP still points at the prefix).
+    case 0x26: case 0x2E: case 0x36: case 0x3E: {
+        if (override_ >= 0)
+            return 0;
+        override_ = op == 0x26 ? r.es : op == 0x2E ? r.cs : op == 0x36 ? r.ss : r.ds;
+        const int ran = step();
+        override_ = -1;
+        return ran;
+    }
+    // ES and DS move freely here (the fast path reads them per access);
+    // SS and CS loads are the general path's (interrupt shadow, CS change).
+    case 0x06: push(r.es); break;
+    case 0x0E: push(r.cs); break;
+    case 0x16: push(r.ss); break;
+    case 0x1E: push(r.ds); break;
+    case 0x07: r.es = pop(); break;
+    case 0x1F: r.ds = pop(); break;
     case 0x40: case 0x41: case 0x42: case 0x43: case 0x44: case 0x45: case 0x46: case 0x47:
     case 0x48: case 0x49: case 0x4A: case 0x4B: case 0x4C: case 0x4D: case 0x4E: case 0x4F: {
         std::uint16_t& v = r16(op & 7);
@@ -273,16 +295,31 @@ OMBRA_HOT int Fast::step()
             return 0;  // undefined register form: the general path's
         r16(reg) = off;
         break;
+    case 0x8C:
+        modrm();
+        if (reg > 3)
+            return 0;  // differs between the models
+        writeE<true>(reg == 0 ? r.es : reg == 1 ? r.cs : reg == 2 ? r.ss : r.ds);
+        break;
+    case 0x8E:
+        modrm();
+        if (reg == 0)
+            r.es = readE<true>();
+        else if (reg == 3)
+            r.ds = readE<true>();
+        else
+            return 0;
+        break;
     case 0x90: break;
     case 0x91: case 0x92: case 0x93: case 0x94: case 0x95: case 0x96: case 0x97:
         std::swap(r.ax, r16(op & 7));
         break;
     case 0x98: r.ax = std::uint16_t(std::int8_t(r.ax)); break;
     case 0x99: r.dx = (r.ax & 0x8000) ? 0xFFFF : 0; break;
-    case 0xA0: { const std::uint16_t o = word(); r8(0) = x.rdb(r.ds, o); break; }
-    case 0xA1: { const std::uint16_t o = word(); r.ax = x.rdw(r.ds, o); break; }
-    case 0xA2: { const std::uint16_t o = word(); x.wrb(r.ds, o, std::uint8_t(r.ax)); break; }
-    case 0xA3: { const std::uint16_t o = word(); x.wrw(r.ds, o, r.ax); break; }
+    case 0xA0: { const std::uint16_t o = word(); r8(0) = x.rdb(dataSeg(), o); break; }
+    case 0xA1: { const std::uint16_t o = word(); r.ax = x.rdw(dataSeg(), o); break; }
+    case 0xA2: { const std::uint16_t o = word(); x.wrb(dataSeg(), o, std::uint8_t(r.ax)); break; }
+    case 0xA3: { const std::uint16_t o = word(); x.wrw(dataSeg(), o, r.ax); break; }
     case 0xA8: arith(Op::and_, r8(0), byte(), false, r.flags); break;
     case 0xA9: arith(Op::and_, r.ax, word(), true, r.flags); break;
     case 0xB0: case 0xB1: case 0xB2: case 0xB3: case 0xB4: case 0xB5: case 0xB6: case 0xB7:
@@ -308,6 +345,21 @@ OMBRA_HOT int Fast::step()
         else
             writeE<true>(word());
         break;
+    case 0xC0: case 0xC1: {
+        if (x.c.model() != Model::i80186)
+            return 0;  // RET on the 8086
+        modrm();
+        if (reg == 6)
+            return 0;
+        const unsigned count = byte() & 0x1F;
+        if (count == 0)
+            break;
+        if (op & 1)
+            shiftE<true>(count);
+        else
+            shiftE<false>(count);
+        break;
+    }
     case 0xD0: case 0xD1: case 0xD2: case 0xD3: {
         modrm();
         if (reg == 6)

@@ -75,6 +75,8 @@ struct BoardStats {
     std::uint64_t virtualNs = 0;
     std::uint64_t romEntries = 0;      // resets and far jumps to the ROM entry
     std::uint64_t framesDropped = 0;   // bad checksums seen by the ROM
+    std::uint64_t skipped = 0;         // of instructions, counted but not run (idle loops)
+    std::uint64_t sleeps = 0;          // times the board's thread waited for time or the host
 };
 
 class Board {
