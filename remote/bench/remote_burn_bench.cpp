@@ -1,7 +1,8 @@
 // Burn throughput of the driver-file burn programs: a 64 KiB PROGRAM stream
 // over a paced 115,200-baud link into a flash with its typical busy times,
 // from the PROGRAM frame to the program's DONE. Prints bytes per second and
-// the share of the line rate (baud / 10 bytes per second), and what the
+// the share of the line rate (the UART's own rate / 10 bytes per second, as
+// its divisor makes it), and what the
 // simulated board spent on it: instructions run and skipped (idle loops) a
 // byte, its wakes, and the CPU time of this process a MiB.
 #include <chrono>
@@ -82,7 +83,7 @@ int run(const Case& c) {
     const double run = static_cast<double>((after.instructions - after.skipped) - (before.instructions - before.skipped));
     const double counted = static_cast<double>(after.instructions - before.instructions);
     std::printf("%-6s %-14s %zu bytes in %.2f s: %.0f bytes/s, %.1f %% of the line rate\n", c.driver, c.part, kBytes,
-                seconds, rate, 100.0 * rate / (kBaud / 10.0));
+                seconds, rate, 100.0 * rate / (board.linkBaud() / 10.0));
     std::printf("       instructions a byte: %.0f run, %.0f skipped; %.2f wakes a KiB; %.2f s CPU a MiB\n",
                 run / kBytes, (counted - run) / kBytes, static_cast<double>(after.sleeps - before.sleeps) * 1024 / kBytes,
                 cpu * 1048576 / kBytes);

@@ -32,7 +32,9 @@ constexpr auto kMaxSleep = 2ms;
 // the line (within kMaxSleep), and replays at most kMaxReplay of line time
 // after an absence (a loaded host, a stall).
 constexpr int kWindowBytes = 64;
-constexpr auto kMaxReplay = 20ms;
+constexpr auto kMaxWindow = 5ms, kMaxReplay = 20ms;
+// As the link's own: the first bytes after a quiet line may come at once.
+constexpr auto kBurstSlack = 4ms;
 constexpr std::size_t kReadAhead = 128, kFlushAt = 32;
 
 const FlashPart& choosePart(const BoardOptions& o) {
@@ -108,8 +110,13 @@ struct Board::Impl {
                     const auto due = link.nextDue(soc.link(), now);
                     if (due != Clock::time_point::max()) {
                         const auto window = std::min<Clock::duration>(
-                            kMaxSleep, Link::byteTime(soc.linkBaud()) * kWindowBytes);
-                        deadline = std::min(deadline, std::max(due, now + window));
+                            kMaxWindow, Link::byteTime(soc.linkBaud()) * kWindowBytes);
+                        deadline = std::max(due, now + window);
+                        // Output that ends before the window does (a reply, a
+                        // block's end) leaves on time; a program waiting for
+                        // room in the UART streams on.
+                        if (soc.link().txRoom())
+                            deadline = std::min(deadline, link.outputDone(soc.link(), soc.linkBaud(), now));
                     }
                     if (!inputHeld() && link.quiet() && link.wantsInput(soc.link(), now))
                         events |= POLLIN;
@@ -186,7 +193,9 @@ struct Board::Impl {
         LinkUart& uart = soc.link();
         lineTime = std::clamp(lineTime, now - kMaxReplay, now);
         const std::size_t queued = link.inbound();
-        link.receive(soc.linkBaud(), now, inputHeld() || queued >= kReadAhead ? 0 : kReadAhead - queued);
+        // All line time since the last replay counts, however late this one.
+        link.receive(soc.linkBaud(), now, inputHeld() || queued >= kReadAhead ? 0 : kReadAhead - queued,
+                     std::min(lineTime, now - kBurstSlack));
         bool idle = true;
         while (!inRom) {
             // To the next move on the line; what is due but cannot move (a

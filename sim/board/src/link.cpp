@@ -115,7 +115,8 @@ void Link::service(LinkUart& uart, std::uint32_t uartBaud, Clock::time_point now
     // Read no further than the UART has room for, so what it cannot take
     // stays in the line (the host's writes wait, as on a line).
     const std::size_t held = uart.rx.size() + in_.queue.size();
-    receive(uartBaud, now, takeInput && held < LinkUart::rxCapacity ? LinkUart::rxCapacity - held : 0);
+    receive(uartBaud, now, takeInput && held < LinkUart::rxCapacity ? LinkUart::rxCapacity - held : 0,
+            now - kBurstWindow);
     step(uart, uartBaud, now, takeInput);
     flush(now);
 }
@@ -124,17 +125,18 @@ std::chrono::nanoseconds Link::byteTime(std::uint32_t uartBaud) {
     return std::chrono::nanoseconds(10'000'000'000ull / std::max(uartBaud, 1u));
 }
 
-std::size_t Link::slots(Direction& d, std::chrono::nanoseconds byteTime, Clock::time_point now, std::size_t max) {
+std::size_t Link::slots(Direction& d, std::chrono::nanoseconds byteTime, Clock::time_point now, std::size_t max,
+                        Clock::time_point since) {
     if (!settings_.paced)
         return max;
-    d.next = std::max(d.next, now - kBurstWindow);
+    d.next = std::max(d.next, since);
     std::size_t n = 0;
     for (auto t = d.next; n < max && t <= now; t += byteTime)
         ++n;
     return n;
 }
 
-void Link::receive(std::uint32_t uartBaud, Clock::time_point now, std::size_t max) {
+void Link::receive(std::uint32_t uartBaud, Clock::time_point now, std::size_t max, Clock::time_point since) {
     // The host changed its rate while the board lagged (its thread got no
     // processor): the bytes that waited meanwhile may have been sent at
     // either rate, so they arrive as sent. A board on time, or a rate that
@@ -155,7 +157,7 @@ void Link::receive(std::uint32_t uartBaud, Clock::time_point now, std::size_t ma
     quiet_ = false;
     while (max > 0) {
         std::uint8_t buf[kReadLimit];
-        const std::size_t n = slots(in_, bt, now, std::min(max, sizeof buf));
+        const std::size_t n = slots(in_, bt, now, std::min(max, sizeof buf), since);
         if (n == 0)
             return;
         const ssize_t got = ::read(master_, buf, n);
@@ -196,7 +198,8 @@ void Link::step(LinkUart& uart, std::uint32_t uartBaud, Clock::time_point now, b
     if (out_.queue.size() < kOutboundLimit && !uart.tx.empty()) {
         const bool bad = mismatch(host_, uartBaud);
         const auto bt = byteTime(uartBaud);
-        const std::size_t n = slots(out_, bt, now, std::min(uart.tx.size(), kOutboundLimit - out_.queue.size()));
+        const std::size_t n =
+            slots(out_, bt, now, std::min(uart.tx.size(), kOutboundLimit - out_.queue.size()), now - kBurstWindow);
         for (std::size_t i = 0; i < n; ++i) {
             std::uint8_t b = uart.tx.front();
             uart.tx.pop_front();
@@ -227,6 +230,15 @@ void Link::flush(Clock::time_point now) {
         if (put > 0)
             totalOut_ += static_cast<std::uint64_t>(put);
     }
+}
+
+Link::Clock::time_point Link::outputDone(const LinkUart& uart, std::uint32_t uartBaud, Clock::time_point now) const {
+    if (!uart.tx.empty()) {
+        if (!settings_.paced)
+            return now;
+        return std::max(out_.next, now) + byteTime(uartBaud) * (uart.tx.size() - 1);
+    }
+    return out_.queue.empty() ? Clock::time_point::max() : std::max(out_.queue.back().due, now);
 }
 
 bool Link::wantsInput(const LinkUart& uart, Clock::time_point now) const {

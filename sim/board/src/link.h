@@ -47,7 +47,9 @@ public:
     // looks at the host's rate). step: moves what is due by `now` into the
     // UART (unless held) and takes the UART's output at the line rate.
     // flush: writes to the host what is due by `now`.
-    void receive(std::uint32_t uartBaud, Clock::time_point now, std::size_t max);
+    // Line time before `since` is lost (a quiet line); service takes a
+    // short slack for the board's own latency.
+    void receive(std::uint32_t uartBaud, Clock::time_point now, std::size_t max, Clock::time_point since);
     void step(LinkUart& uart, std::uint32_t uartBaud, Clock::time_point now, bool takeInput);
     void flush(Clock::time_point now);
     // The last receive found the host's side empty: it is not ahead of the line.
@@ -57,6 +59,9 @@ public:
     // Bytes on their way to the host, not yet written.
     std::size_t outbound() const { return out_.queue.size(); }
     static std::chrono::nanoseconds byteTime(std::uint32_t uartBaud);
+    // When what the UART and the link now hold for the host has left
+    // (time_point::max() when nothing is on its way).
+    Clock::time_point outputDone(const LinkUart& uart, std::uint32_t uartBaud, Clock::time_point now) const;
     // When the link next wants to move a byte (time_point::max() when idle),
     // and whether new host input could be taken at once.
     Clock::time_point nextDue(const LinkUart& uart, Clock::time_point now) const;
@@ -98,7 +103,8 @@ private:
     bool mismatch(std::uint32_t host, std::uint32_t uartBaud) const;
     std::uint8_t garble(Direction& d, std::uint8_t byte);
     // How many bytes may move by `now` (at most max), one per byte time.
-    std::size_t slots(Direction& d, std::chrono::nanoseconds byteTime, Clock::time_point now, std::size_t max);
+    std::size_t slots(Direction& d, std::chrono::nanoseconds byteTime, Clock::time_point now, std::size_t max,
+                      Clock::time_point since);
 
     Settings settings_;
     std::mt19937 rng_;

@@ -25,6 +25,7 @@ void Soc::powerUp() {
     pendingLow_ = false;
     haveReadWord_ = false;
     polls_ = {};
+    keyAccesses_ = UINT64_MAX;
     cpu_.reset(memmap::romSegment, memmap::romEntryOffset);
 }
 
@@ -62,6 +63,7 @@ std::uint8_t Soc::read8(std::uint32_t phys) {
     if (phys >= memmap::flashBase && phys < memmap::flashBase + memmap::flashWindow) {
         flushFlashWrite();
         ++activity_.work;
+        ++flashAccesses_;
         const std::uint32_t a = phys - memmap::flashBase;
         // The high byte of a word just read comes from the same chip cycle.
         if ((a & 1) && haveReadWord_ && readWordAddr_ == (a & ~1u)) {
@@ -86,6 +88,7 @@ void Soc::write8(std::uint32_t phys, std::uint8_t v) {
     haveReadWord_ = false;
     if (phys >= memmap::flashBase && phys < memmap::flashBase + memmap::flashWindow) {
         ++activity_.work;
+        ++flashAccesses_;
         const std::uint32_t a = phys - memmap::flashBase;
         if (a & 1) {
             if (pendingLow_ && pendingAddr_ == (a & ~1u)) {
@@ -221,23 +224,28 @@ namespace ombra::sim {
 
 bool Soc::PollState::sameState(const PollState& o) const {
     return valid && o.valid && std::memcmp(&regs, &o.regs, sizeof regs) == 0 && ramChanges == o.ramChanges &&
-           effects == o.effects && flashKey == o.flashKey && flashChange == o.flashChange && rx == o.rx && tx == o.tx &&
+           effects == o.effects && flashKey == o.flashKey && rx == o.rx && tx == o.tx &&
            haveReadWord == o.haveReadWord && readWordAddr == o.readWordAddr && readWord == o.readWord;
 }
 
 // Called at a link status read. The link moves bytes only between runs, so
-// a loop that came back to a state it had is the same loop until the flash
-// answers otherwise: its passes up to then need not be run.
+// a loop that came back to a state it had is the same loop from here on,
+// until the flash answers otherwise if the loop reads or writes it: its
+// passes up to then need not be run.
 void Soc::watchForIdleLoop() {
+    if (keyAccesses_ != flashAccesses_) {
+        flashKey_ = flash_->stateKey();
+        keyAccesses_ = flashAccesses_;
+    }
     PollState p;
     p.valid = true;
     p.regs = cpu_.regs();
     p.ramChanges = cpu_.ramChanges();
     p.effects = effects_;
-    const std::uint64_t now = this->now();
-    p.flashKey = flash_->stateKey();
-    p.flashChange = flash_->nextChange(now);
+    p.flashKey = flashKey_;
     p.executed = cpu_.instructions() - cpu_.skipped();
+    p.flashAccesses = flashAccesses_;
+    p.now = now();
     p.rx = link_.rx.size();
     p.tx = link_.tx.size();
     p.haveReadWord = haveReadWord_;
@@ -247,16 +255,22 @@ void Soc::watchForIdleLoop() {
         if (!q.sameState(p))
             continue;
         const std::uint64_t period = p.executed - q.executed;
-        q.executed = p.executed;
+        const bool metFlash = p.flashAccesses != q.flashAccesses;
+        const std::uint64_t since = q.now;
+        q = p;
         if (period == 0)
             return;
-        const std::uint64_t change = p.flashChange;
         std::uint64_t passes = UINT64_MAX;
-        if (change != UINT64_MAX && nsPerInstruction_ != 0) {
-            // The pass run after the skipped ones must still end before
-            // the change, to see the flash as this one did.
-            const std::uint64_t fit = (change - now) / (period * nsPerInstruction_);
-            passes = fit > 1 ? fit - 1 : 0;
+        if (metFlash) {
+            const std::uint64_t change = flash_->nextChange(p.now);
+            if (flash_->nextChange(since) != change)
+                return;  // the flash changed during this pass: a new loop from here
+            if (change != UINT64_MAX && nsPerInstruction_ != 0) {
+                // The pass run after the skipped ones must still end before
+                // the change, to see the flash as this one did.
+                const std::uint64_t fit = (change - p.now) / (period * nsPerInstruction_);
+                passes = fit > 1 ? fit - 1 : 0;
+            }
         }
         if (passes > 0)
             cpu_.skipPasses(period, passes);

@@ -108,8 +108,9 @@ private:
         bool valid = false;
         Registers regs;
         std::uint64_t ramChanges = 0, effects = 0, flashKey = 0;
-        std::uint64_t flashChange = 0;  // when its answers change next: a pass that crossed it differs
-        std::uint64_t executed = 0;  // not part of the state: the loop's length
+        // Not part of the state: the loop's length, and whether (and when)
+        // it met the flash, whose answers depend on the time.
+        std::uint64_t executed = 0, flashAccesses = 0, now = 0;
         std::size_t rx = 0, tx = 0;
         bool haveReadWord = false;
         std::uint32_t readWordAddr = 0;
@@ -136,6 +137,8 @@ private:
     Activity activity_;
     bool skipping_ = true;
     std::uint64_t effects_ = 0;  // peripheral changes but the flash's (it has a key)
+    std::uint64_t flashAccesses_ = 0;
+    std::uint64_t flashKey_ = 0, keyAccesses_ = UINT64_MAX;  // the key, as of that many accesses
     std::array<PollState, 4> polls_{};  // loops with up to four status reads a pass
     std::size_t nextPoll_ = 0;
     // The chip is 16 bits wide: the core's two byte cycles of a word access

@@ -79,11 +79,13 @@ namespace {
 // works, in a loop shaped by `body` (bytes placed in every pass); halts when
 // the chip is ready. Returns the core's instruction count and the marker.
 struct LoopRun {
-    std::uint64_t instructions = 0, skipped = 0;
+    std::uint64_t instructions = 0, skipped = 0, busyEnd = 0;
     std::uint16_t marker = 0, cx = 0;
+    bool halted = false;
 };
 
-LoopRun runPollingLoop(const std::vector<std::uint8_t>& body, bool skipping) {
+// `body` gets its own offset in the code, for jumps out of the loop.
+LoopRun runPollingLoop(const std::vector<std::uint8_t>& body, bool skipping, std::uint64_t budget = 100000000) {
     Soc soc(*findFlashPart("SST39LF/VF160"), 0x49, 100);
     soc.flash().setTimeScale(200);  // a long busy time: many passes
     soc.setIdleSkipping(skipping);
@@ -106,14 +108,15 @@ LoopRun runPollingLoop(const std::vector<std::uint8_t>& body, bool skipping) {
     code.push_back(0xF4);  // a byte came
     std::copy(code.begin(), code.end(), soc.ram().begin() + 0x1000);
     soc.cpu().reset(0x0010, 0);
-    for (int i = 0; i < 1000 && !soc.cpu().halted(); ++i)
-        soc.cpu().run(100000);
+    while (soc.cpu().instructions() < budget && !soc.cpu().halted())
+        soc.cpu().run(std::min<std::uint64_t>(100000, budget - soc.cpu().instructions()));
     LoopRun r;
     r.instructions = soc.cpu().instructions();
     r.skipped = soc.cpu().skipped();
     r.marker = static_cast<std::uint16_t>(soc.ram()[0x100] | soc.ram()[0x101] << 8);
     r.cx = soc.cpu().regs().cx;
-    EXPECT_TRUE(soc.cpu().halted());
+    r.halted = soc.cpu().halted();
+    r.busyEnd = soc.flash().nextChange(0);
     EXPECT_EQ(soc.flash().cellWord(0), 0x1234);
     return r;
 }
@@ -138,6 +141,8 @@ TEST(SocIdleSkipping, SkipsOnlyLoopsThatChangeNothingAndKeepsTheTiming) {
         SCOPED_TRACE(c.name);
         const LoopRun on = runPollingLoop(c.body, true);
         const LoopRun off = runPollingLoop(c.body, false);
+        EXPECT_TRUE(on.halted);
+        EXPECT_TRUE(off.halted);
         EXPECT_EQ(on.instructions, off.instructions);
         EXPECT_EQ(on.marker, off.marker);
         EXPECT_EQ(on.cx, off.cx);
@@ -147,4 +152,21 @@ TEST(SocIdleSkipping, SkipsOnlyLoopsThatChangeNothingAndKeepsTheTiming) {
         else
             EXPECT_EQ(on.skipped, 0u);
     }
+}
+
+// A loop that leaves the flash alone does not see its busy time end: it is
+// skipped past it, to the end of the budget, in the state the run leaves.
+TEST(SocIdleSkipping, ALoopThatLeavesTheFlashAloneIsSkippedPastItsBusyEnd) {
+    // jmp back to the status poll, 8 bytes before the body (mov dx, in,
+    // test, jnz), so the flash is never read again.
+    const std::vector<std::uint8_t> back = {0xEB, static_cast<std::uint8_t>(-(8 + 2))};
+    constexpr std::uint64_t kBudget = 3000000;  // 300 ms at 100 ns: past the busy time
+    const LoopRun on = runPollingLoop(back, true, kBudget);
+    const LoopRun off = runPollingLoop(back, false, kBudget);
+    EXPECT_FALSE(on.halted);
+    EXPECT_EQ(on.instructions, kBudget);
+    EXPECT_EQ(off.instructions, kBudget);
+    EXPECT_EQ(on.cx, off.cx);
+    EXPECT_GT(on.skipped, kBudget * 99 / 100);
+    EXPECT_LT(on.busyEnd, kBudget * 100);  // the flash had become ready on the way
 }
