@@ -29,13 +29,13 @@ using namespace std::chrono_literals;
 constexpr std::uint64_t kSlice = 20000, kStreamSlice = 1000, kMinIdleSlice = 1000;
 constexpr auto kMaxSleep = 2ms;
 // Paced, a running program's board wakes about once per this many bytes on
-// the line (within kMaxSleep), and replays at most kMaxReplay of line time
+// the line (within kMaxWindow), and replays at most kMaxReplay of line time
 // after an absence (a loaded host, a stall).
-constexpr int kWindowBytes = 64;
+constexpr int kWindowBytes = 128;
 constexpr auto kMaxWindow = 5ms, kMaxReplay = 20ms;
 // As the link's own: the first bytes after a quiet line may come at once.
 constexpr auto kBurstSlack = 4ms;
-constexpr std::size_t kReadAhead = 128, kFlushAt = 32;
+constexpr std::size_t kReadAhead = 256, kFlushAt = 32;
 
 const FlashPart& choosePart(const BoardOptions& o) {
     const FlashPart* p = (o.flashMaker && o.flashModelCode)
