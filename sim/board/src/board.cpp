@@ -27,7 +27,7 @@ using namespace std::chrono_literals;
 // idle UART runs at the chip's own pace in wall time (the board sleeps in
 // between), so its polling time-outs last about as long as on the chip.
 constexpr std::uint64_t kSlice = 20000, kStreamSlice = 1000, kMinIdleSlice = 1000;
-constexpr auto kMaxSleep = 2ms;
+constexpr auto kMaxSleep = 2ms, kRomSleep = 50ms;
 // Paced, a running program's board wakes about once per this many bytes on
 // the line (within kMaxWindow), and replays at most kMaxReplay of line time
 // after an absence (a loaded host, a stall).
@@ -107,6 +107,7 @@ struct Board::Impl {
                     deadline = std::min(deadline, link.stalledUntil());
                 } else if (opt.paced && !inRom) {
                     idle = catchUp(now);
+                    deadline = now + kMaxWindow;
                     const auto due = link.nextDue(soc.link(), now);
                     if (due != Clock::time_point::max()) {
                         const auto window = std::min<Clock::duration>(
@@ -125,6 +126,10 @@ struct Board::Impl {
                 } else {
                     lineTime = now;
                     idle = round(now);
+                    // The ROM does nothing by itself but ping; it sleeps
+                    // until then, or until the host writes.
+                    if (inRom)
+                        deadline = now + kRomSleep;
                     deadline = std::min(deadline, link.nextDue(soc.link(), now));
                     if (inRom)
                         deadline = std::min(deadline, rom.nextPing());
@@ -133,12 +138,15 @@ struct Board::Impl {
                     if (link.outputBlocked())
                         events |= POLLOUT;
                 }
+                if (idle && deadline > now)
+                    link.willSleepUntil(deadline);
             }
             if (!idle || deadline <= now)
                 continue;
             pollfd p{link.masterFd(), events, 0};
             const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - now);
-            timespec ts{0, static_cast<long>(wait.count())};
+            timespec ts{static_cast<time_t>(wait.count() / 1'000'000'000),
+                        static_cast<long>(wait.count() % 1'000'000'000)};
             ppoll(&p, 1, &ts, nullptr);
             sleeps.fetch_add(1, std::memory_order_relaxed);
         }

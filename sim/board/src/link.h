@@ -3,6 +3,7 @@
 // bytes between the pty master and the link UART's queues, at the UART's
 // line rate in wall time when paced, garbled when the host's rate is off by
 // more than 5 %, and through the configured faults.
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -70,6 +71,10 @@ public:
     bool wantsInput(const LinkUart& uart, Clock::time_point now) const;
     // Nothing of the board's output is still on its way.
     bool outputIdle(const LinkUart& uart) const { return uart.tx.empty() && outbound_.empty(); }
+
+    // The board sleeps until `wake` by its own choice: a later round is
+    // late (the board's thread got no processor) only past that time.
+    void willSleepUntil(Clock::time_point wake) { lastService_ = std::max(lastService_, wake); }
 
     // A stall fault fired: the board freezes until this time.
     Clock::time_point stalledUntil() const { return stallUntil_; }
