@@ -204,12 +204,13 @@ struct Board::Impl {
         // All line time since the last replay counts, however late this one.
         link.receive(soc.linkBaud(), now, inputHeld() || queued >= kReadAhead ? 0 : kReadAhead - queued,
                      std::min(lineTime, now - kBurstSlack));
+        link.step(uart, soc.linkBaud(), lineTime, !inputHeld());  // what was due already
         bool idle = true;
         while (!inRom) {
-            // To the next move on the line; what is due but cannot move (a
-            // full UART) waits a byte time for the program.
-            const auto due = link.nextDue(uart, lineTime);
-            const auto next = std::min(now, due > lineTime ? due : lineTime + Link::byteTime(soc.linkBaud()));
+            // To the next byte on the line, or through what is left.
+            auto next = std::min(now, link.nextMove(uart, soc.linkBaud(), lineTime));
+            if (next <= lineTime)
+                next = std::min(now, lineTime + Link::byteTime(soc.linkBaud()));
             idle = runFor(next - lineTime, now);
             lineTime = next;
             link.step(uart, soc.linkBaud(), lineTime, !inputHeld());

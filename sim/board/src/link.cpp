@@ -241,6 +241,15 @@ Link::Clock::time_point Link::outputDone(const LinkUart& uart, std::uint32_t uar
     return out_.queue.empty() ? Clock::time_point::max() : std::max(out_.queue.back().due, now);
 }
 
+Link::Clock::time_point Link::nextMove(const LinkUart& uart, std::uint32_t uartBaud, Clock::time_point after) const {
+    auto due = Clock::time_point::max();
+    if (!in_.queue.empty())
+        due = uart.rxRoom() ? std::max(in_.queue.front().due, after) : after + byteTime(uartBaud);
+    if (!uart.tx.empty() && out_.queue.size() < kOutboundLimit)
+        due = std::min(due, settings_.paced ? std::max(out_.next, after) : after);
+    return due;
+}
+
 bool Link::wantsInput(const LinkUart& uart, Clock::time_point now) const {
     if (!uart.rxRoom() || !in_.queue.empty())
         return false;

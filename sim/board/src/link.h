@@ -53,6 +53,10 @@ public:
     void receive(std::uint32_t uartBaud, Clock::time_point now, std::size_t max, Clock::time_point since);
     void step(LinkUart& uart, std::uint32_t uartBaud, Clock::time_point now, bool takeInput);
     void flush(Clock::time_point now);
+    // For a replay: the next time after `after` at which a byte would enter
+    // or leave the UART (time_point::max() when none would); a byte due that
+    // the full UART cannot take waits a byte time for the program.
+    Clock::time_point nextMove(const LinkUart& uart, std::uint32_t uartBaud, Clock::time_point after) const;
     // The last receive found the host's side empty: it is not ahead of the line.
     bool quiet() const { return quiet_; }
     // Bytes taken from the host, not yet in the UART.
