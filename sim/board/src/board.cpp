@@ -105,6 +105,7 @@ struct Board::Impl {
                 if (link.stalledUntil() > now) {
                     idle = true;
                     deadline = std::min(deadline, link.stalledUntil());
+                    lineTime = now;  // frozen: no line time to replay afterwards
                 } else if (opt.paced && !inRom) {
                     idle = catchUp(now);
                     deadline = now + kMaxWindow;
