@@ -55,6 +55,8 @@ private:
     Reporter& report_;
     Trace& trace_;
     const XModemOptions& opt_;
+    bool crc_ = false;  // blocks closed by a CRC-16, not the 8-bit sum
+    int openings_ = 0;  // handshake bytes sent
     std::uint8_t expected_ = 1;
     std::uint32_t stored_ = 0;
     int budget_ = 0;
@@ -62,12 +64,18 @@ private:
 };
 
 XmResult Receiver::run(std::uint32_t& stored) {
-    std::uint8_t handshake = opt_.crc ? xm::kCrcRequest : xm::kNak;
+    std::uint8_t handshake = xm::kCrcRequest;
     budget_ = opt_.duplicateBudget;
     for (;;) {
         std::size_t blockSize = 0;
         for (int attempt = 0; attempt < opt_.headerAttempts && blockSize == 0; ++attempt) {
-            if (handshake != 0) sendByte(handshake);
+            if (handshake != 0) {
+                // The sender picks its block check by the handshake it answers.
+                if (handshake == xm::kCrcRequest && openings_ >= opt_.crcAttempts) handshake = xm::kNak;
+                ++openings_;
+                crc_ = handshake == xm::kCrcRequest;
+                sendByte(handshake);
+            }
             std::uint8_t byte = 0;
             if (port_.readByteWithin(byte, opt_.byteTimeoutMs) == Io::ok) {
                 trace_.line(formatText("Received byte %2X", byte));
@@ -126,7 +134,7 @@ XmResult Receiver::run(std::uint32_t& stored) {
 }
 
 Receiver::Block Receiver::receiveBlock(std::size_t size) {
-    const std::size_t checkSize = opt_.crc ? 2 : 1;
+    const std::size_t checkSize = crc_ ? 2 : 1;
     std::array<std::uint8_t, 2> number{};
     std::array<std::uint8_t, 2> check{};
     const auto readInto = [&](std::uint8_t* p, std::size_t n) -> std::optional<bool> {
@@ -152,7 +160,7 @@ Receiver::Block Receiver::receiveBlock(std::size_t size) {
     const bool repeat = num == static_cast<std::uint8_t>(expected_ - 1);
     if (!current && !repeat) return Block::rejected;
     const std::span<const std::uint8_t> data(data_.data(), size);
-    const bool good = opt_.crc
+    const bool good = crc_
         ? crc16Xmodem(data) == ((check[0] << 8) | check[1])
         : static_cast<std::uint8_t>(frame::sum(data)) == check[0];
     if (!good) {

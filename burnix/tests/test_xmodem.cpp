@@ -27,6 +27,7 @@ struct XmFixture : ::testing::Test {
     XModemOptions options;
 
     void SetUp() override {
+        options.crcAttempts = 0;  // the 8-bit sum, as the fake's blocks are built
         port.onWrite = [this](std::span<const std::uint8_t> b) {
             for (auto x : b) sender.onHost(x, port);
         };
@@ -146,7 +147,7 @@ TEST_F(XmFixture, DuplicateBudgetEndsTransfer) {
 }
 
 TEST_F(XmFixture, CrcBlockForm) {
-    options.crc = true;
+    options.crcAttempts = 32;
     const Bytes data = pattern(2048 + 128);
     std::uint8_t n = 1;
     for (std::size_t off = 0; off < data.size();) {
@@ -163,4 +164,22 @@ TEST_F(XmFixture, CrcBlockForm) {
     EXPECT_EQ(port.written.front(), xm::kCrcRequest);
     EXPECT_EQ(dest, data);
     EXPECT_EQ(crc16Xmodem(Bytes{'1', '2', '3', '4', '5', '6', '7', '8', '9'}), 0x31C3);
+}
+
+// By default the receiver asks for CRC-16 blocks three times, then takes a
+// sender that answers only NAK, with the 8-bit sum.
+TEST_F(XmFixture, AsksForCrcThreeTimesThenFallsBackToTheSum) {
+    options = XModemOptions{};
+    options.byteTimeoutMs = 0;
+    const Bytes data = pattern(1024);
+    sender.load(data, 1024);
+    port.onWrite = [this](std::span<const std::uint8_t> b) {
+        for (auto x : b)
+            if (x != xm::kCrcRequest) sender.onHost(x, port);
+    };
+    EXPECT_EQ(run(data.size()), XmResult::ok);
+    EXPECT_EQ(dest, data);
+    ASSERT_GE(port.written.size(), 4u);
+    EXPECT_EQ(Bytes(port.written.begin(), port.written.begin() + 4),
+              (Bytes{xm::kCrcRequest, xm::kCrcRequest, xm::kCrcRequest, xm::kNak}));
 }

@@ -109,10 +109,11 @@ protected:
         CloseHandle(sxOut);
         return std::make_unique<PipeTransport>(fromSx_, toSx_);
     }
-    XmResult receive(PipeTransport& port, std::size_t capacity) {
+    XmResult receive(PipeTransport& port, std::size_t capacity, int crcAttempts = XModemOptions{}.crcAttempts) {
         dest.assign(capacity, 0);
         XModemOptions o;
         o.byteTimeoutMs = 2000;
+        o.crcAttempts = crcAttempts;
         return XModemReceive(port, dest, report, trace, stored, o);
     }
 
@@ -151,9 +152,38 @@ TEST_F(SxTest, CorruptedAndDroppedBytesAreRejectedAndResent) {
         if (at == 1029 + 500) b ^= 0x40;  // a data byte of block 2
         return at != 3 * 1029 + 7;        // a byte of the block after is lost
     };
-    EXPECT_EQ(receive(*port, data.size()), XmResult::ok);
+    EXPECT_EQ(receive(*port, data.size(), 0), XmResult::ok);
     EXPECT_TRUE(dest == data);
     EXPECT_EQ(rejections(), 2);
+}
+
+// Two damaged bytes of the second block whose changes cancel in the 8-bit
+// sum (its data starts after STX, number and complement).
+static void damageKeepingTheSum(PipeTransport& port, std::uint64_t blockOnWire) {
+    const std::uint64_t data = blockOnWire + 3;
+    port.inFault = [data](std::uint64_t at, std::uint8_t& b) {
+        if (at == data + 100) b = static_cast<std::uint8_t>(b + 1);
+        if (at == data + 200) b = static_cast<std::uint8_t>(b - 1);
+        return true;
+    };
+}
+
+TEST_F(SxTest, TheSumAloneTakesDamageThatKeepsTheSum) {
+    const Bytes data = makeFile(4 * 1024);
+    auto port = startSx();
+    damageKeepingTheSum(*port, 1029);
+    EXPECT_EQ(receive(*port, data.size(), 0), XmResult::ok);
+    EXPECT_FALSE(dest == data);
+    EXPECT_EQ(rejections(), 0);
+}
+
+TEST_F(SxTest, TheCrcAskedForByDefaultRefusesIt) {
+    const Bytes data = makeFile(4 * 1024);
+    auto port = startSx();
+    damageKeepingTheSum(*port, 1030);
+    EXPECT_EQ(receive(*port, data.size()), XmResult::ok);
+    EXPECT_TRUE(dest == data);
+    EXPECT_EQ(rejections(), 1);
 }
 
 TEST_F(SxTest, RepeatedBlockIsNotStoredTwice) {

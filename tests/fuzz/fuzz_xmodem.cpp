@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t a = in.take();
     const std::uint8_t b = in.take();
     XModemOptions options;
-    options.crc = (a & 0x80) != 0;
+    options.crcAttempts = (a & 0x80) != 0 ? 32 : 0;
     options.byteTimeoutMs = 0;
     const std::size_t destSize = (static_cast<std::size_t>(a & 0x3F) << 8 | b);
 

@@ -313,6 +313,17 @@ Result runOne(const Scenario& s, const Options& opt, const std::string& work) {
         res.note += " left behind: " + (workers.empty() ? locks.front() : workers.front());
     }
     std::error_code ec;
+    if (res.verdict == Verdict::falseSuccess) {
+        // Kept for a look, in the current folder (the run's own goes with
+        // the registry): the image, what the board held, what the run wrote.
+        const fs::path keep = fs::current_path(ec) / "fault-matrix-kept";
+        fs::create_directories(keep, ec);
+        const std::string base = (keep / ("run" + std::to_string(s.seed))).string();
+        e2e::writeBytes(base + ".flash", board.readFlash(0, static_cast<std::uint32_t>(size)));
+        fs::copy_file(tag + ".img", base + ".img", fs::copy_options::overwrite_existing, ec);
+        fs::copy_file(tag + ".dump", base + ".dump", fs::copy_options::overwrite_existing, ec);
+        res.note += " kept: " + base + ".*";
+    }
     fs::remove(tag + ".img", ec);
     fs::remove(tag + ".dump", ec);
 

@@ -23,9 +23,12 @@ inline constexpr std::uint8_t kCrcRequest = 'C';
 }  // namespace xm
 
 struct XModemOptions {
-    // Open with 'C' and expect blocks closed by a CRC-16 (high byte first)
-    // instead of NAK and an 8-bit sum. Our remote programs use the sum.
-    bool crc = false;
+    // The opening handshake asks this many times for blocks closed by a
+    // CRC-16 ('C', high byte first) before it falls back to NAK and the
+    // 8-bit sum, for a sender that knows only the sum. Under the sum two
+    // damaged bytes of a 1024-byte block cancel out once in 256, and a
+    // damaged dump would pass. 0: the sum only.
+    int crcAttempts = 3;
     DWORD byteTimeoutMs = 5000;
     int headerAttempts = 32;
     int duplicateBudget = 25;

@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -20,8 +19,14 @@ inline std::vector<std::string> processesWith(const std::string& needle) {
     for (const auto& entry : fs::directory_iterator("/proc", ec)) {
         const std::string name = entry.path().filename().string();
         if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+        // A process may end between the listing and the read (ESRCH):
+        // istream::read turns that into a failed stream, where reading the
+        // buffer directly would throw.
         std::ifstream in(entry.path() / "cmdline", std::ios::binary);
-        std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::string cmdline;
+        char buf[4096];
+        while (in.read(buf, sizeof buf), in.gcount() > 0)
+            cmdline.append(buf, static_cast<std::size_t>(in.gcount()));
         for (char& c : cmdline)
             if (c == '\0') c = ' ';
         if (cmdline.find(needle) != std::string::npos) found.push_back(name + ": " + cmdline);
