@@ -207,46 +207,61 @@ struct Board::Impl {
                      std::min(lineTime, now - kBurstSlack));
         link.step(uart, soc.linkBaud(), lineTime, !inputHeld());  // what was due already
         bool idle = true;
+        soc.setStopOnOutput(true);
         while (!inRom) {
             // To the next byte on the line, or through what is left.
             auto next = std::min(now, link.nextMove(uart, soc.linkBaud(), lineTime));
             if (next <= lineTime)
                 next = std::min(now, lineTime + Link::byteTime(soc.linkBaud()));
-            idle = runFor(next - lineTime, now);
-            lineTime = next;
+            lineTime = runFor(lineTime, next, now, idle);
             link.step(uart, soc.linkBaud(), lineTime, !inputHeld());
             if (link.outbound() >= kFlushAt)
                 link.flush(lineTime);
             if (lineTime >= now)
                 break;
         }
+        soc.setStopOnOutput(false);
         link.flush(now);
         return idle;
     }
 
-    // The core for a stretch of line time at the chip's pace, then on while
-    // it still works (the core runs free then); true when it only polls an
-    // idle UART at the end.
-    bool runFor(Clock::duration span, Clock::time_point now) {
+    // The core from line time `from` to `to` at the chip's pace, then on
+    // while it still works (the core runs free then). A byte the program
+    // writes to the UART ends the run, so the link takes it at its time on
+    // the line. Gives the line time reached; `idle` says whether the program
+    // only polls an idle UART at the end.
+    Clock::time_point runFor(Clock::time_point from, Clock::time_point to, Clock::time_point now, bool& idle) {
         Cpu& cpu = soc.cpu();
-        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(span).count();
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(to - from).count();
         std::uint64_t n = ns > 0 ? static_cast<std::uint64_t>(ns) / instructionNs : 0;
         if (working)
             n = std::max(n, kStreamSlice);
+        if (!ranSinceLaunch)
+            n = std::max(n, kMinIdleSlice);  // loaded code starts at once
+        idle = true;
         if (n == 0)
-            return true;
-        std::uint64_t ran = cpu.run(n);
+            return to;
+        const std::uint64_t ran = cpu.run(n);
         ranSinceLaunch = true;
+        auto reached = to;
         auto act = soc.takeActivity();
-        for (std::uint64_t extra = 0; act.work > 0 && !cpu.halted() && extra < kSlice; extra += kStreamSlice) {
-            ran += cpu.run(kStreamSlice);
-            act = soc.takeActivity();
+        if (ran < n && !cpu.halted()) {
+            // Stopped at an output byte, this far into the stretch.
+            reached = std::min(to, from + std::chrono::nanoseconds(ran * instructionNs));
+        } else {
+            for (std::uint64_t extra = 0; act.work > 0 && !cpu.halted() && extra < kSlice;
+                 extra += kStreamSlice) {
+                const std::uint64_t more = cpu.run(kStreamSlice);
+                act = soc.takeActivity();
+                if (more < kStreamSlice && !cpu.halted())
+                    break;  // an output byte: the link takes it now
+            }
         }
-        bool idle = ran == 0 || act.work == 0;
+        idle = act.work == 0;
         working = !idle;
         if (cpu.halted())
             idle = !haltedInRom(now) && idle;
-        return idle;
+        return reached;
     }
 
     // The ROM page holds HLT: a core stopped there jumped or returned into

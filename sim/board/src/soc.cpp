@@ -186,6 +186,8 @@ void Soc::writePort(std::uint16_t port, std::uint16_t value, std::uint16_t mask)
             ++activity_.work;
             ++activity_.linkBytes;
             ++effects_;
+            if (stopOnOutput_)
+                cpu_.requestStop();
             if (link_.txRoom())
                 link_.tx.push_back(static_cast<std::uint8_t>(value));
         }

@@ -96,6 +96,10 @@ public:
     // run, up to the next time the flash answers otherwise. The link's
     // queues change only between runs, so within a run such a loop can end
     // only by the flash.
+    // While set, a byte the program writes to the link UART ends the
+    // core's run, so the link can take it at its time on the line.
+    void setStopOnOutput(bool on) { stopOnOutput_ = on; }
+
     void setIdleSkipping(bool on) {
         skipping_ = on;
         polls_ = {};
@@ -136,6 +140,7 @@ private:
     std::uint64_t baseNs_ = 0, baseCount_ = 0;
     Activity activity_;
     bool skipping_ = true;
+    bool stopOnOutput_ = false;
     std::uint64_t effects_ = 0;  // peripheral changes but the flash's (it has a key)
     std::uint64_t flashAccesses_ = 0;
     std::uint64_t flashKey_ = 0, keyAccesses_ = UINT64_MAX;  // the key, as of that many accesses

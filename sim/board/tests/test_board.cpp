@@ -257,6 +257,29 @@ TEST(Link, APacedStreamReachesTheProgramAByteTimeApartWithFewWakes) {
     EXPECT_LT(after.sleeps - before.sleeps, kBytes / 2);
 }
 
+// A replay that covers a program's output and what it does after: the bytes
+// leave at their own times, before the program switches the UART's rate.
+TEST(Link, OutputLeavesAtItsTimeBeforeTheProgramSwitchesRates) {
+    const auto hello = program("hello.bin");
+    ASSERT_FALSE(hello.empty());
+    for (int run = 0; run < 5; ++run) {
+        BoardOptions o;
+        o.pingIntervalMs = 1000;
+        Board board(o);
+        HostPort port(board.portPath(), B19200);
+        ASSERT_TRUE(port.readFrame(5000ms));  // the ROM's first ping; the next is a second away
+        board.loadAndStart(0x00300000, hello);
+        ASSERT_TRUE(waitUntil([&] { return board.debugLog() == "D"; }));
+        std::string got;
+        while (got.size() < 5) {
+            const auto b = port.readByte(2000ms);
+            ASSERT_TRUE(b) << "after \"" << got << "\"";
+            got.push_back(static_cast<char>(*b));
+        }
+        EXPECT_EQ(got, "HELLO");
+    }
+}
+
 TEST(Link, FaultsDropCorruptAndMute) {
     BoardOptions o = fast();
     o.faults.push_back(*parseFaultRule("out:corrupt:at=1"));

@@ -49,6 +49,7 @@ void Cpu::reset(std::uint16_t cs, std::uint16_t ip)
     halted_ = false;
     inhibit_ = false;
     skipPeriod_ = 0;
+    stop_ = false;
 }
 
 void Cpu::mapRam(std::uint8_t* base, std::uint32_t size)
@@ -158,19 +159,23 @@ std::uint64_t Exec::run(std::uint64_t n)
             if (segCode_) {
                 c.inhibit_ = false;
                 done += runFast(segCode_, n - done);
-                if (skipRequested()) {
+                const bool skip = skipRequested();
+                if (skip)
                     done += takeSkip(n - done);
-                    continue;
-                }
-                if (done == n)
+                if (c.stop_)
                     break;
+                if (skip || done == n)
+                    continue;  // the loop's test ends a full budget
             }
         }
         stepGeneral(tracing);
         ++done;
         if (skipRequested())
             done += takeSkip(n - done);
+        if (c.stop_)
+            break;
     }
+    c.stop_ = false;
     return done;
 }
 

@@ -61,6 +61,7 @@ struct Exec {
         *at = v;
     }
     OMBRA_HOT bool skipRequested() const { return c.skipPeriod_ != 0; }
+    OMBRA_HOT bool stopRequested() const { return c.stop_; }
     // Counts the passes a device asked to skip, as far as `left` allows.
     std::uint64_t takeSkip(std::uint64_t left)
     {

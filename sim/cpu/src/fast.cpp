@@ -199,7 +199,7 @@ struct Fast {
         r.ip = ip;
         const std::uint16_t cs = r.cs;
         access();
-        return r.ip != ip || r.cs != cs || x.skipRequested() ? 2 : 1;
+        return r.ip != ip || r.cs != cs || x.skipRequested() || x.stopRequested() ? 2 : 1;
     }
 
     // Runs one instruction: 0 (with nothing changed) when it is not one of
