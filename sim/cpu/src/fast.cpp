@@ -174,6 +174,17 @@ struct Fast {
         writeE<W>(res);
     }
 
+    // A shift group's operation on its operand; a count of 0 changes nothing.
+    OMBRA_HOT void shiftBy(bool word, unsigned count)
+    {
+        if (count == 0)
+            return;
+        if (word)
+            shiftE<true>(count);
+        else
+            shiftE<false>(count);
+    }
+
     OMBRA_HOT void push(std::uint16_t v)
     {
         r.sp = std::uint16_t(r.sp - 2);
@@ -351,13 +362,7 @@ OMBRA_HOT int Fast::step()
         modrm();
         if (reg == 6)
             return 0;
-        const unsigned count = byte() & 0x1F;
-        if (count == 0)
-            break;
-        if (op & 1)
-            shiftE<true>(count);
-        else
-            shiftE<false>(count);
+        shiftBy(op & 1, byte() & 0x1F);
         break;
     }
     case 0xD0: case 0xD1: case 0xD2: case 0xD3: {
@@ -369,13 +374,8 @@ OMBRA_HOT int Fast::step()
             count = r.cx & 0xFF;
             if (x.c.model() == Model::i80186)
                 count &= 0x1F;
-            if (count == 0)
-                break;
         }
-        if (op & 1)
-            shiftE<true>(count);
-        else
-            shiftE<false>(count);
+        shiftBy(op & 1, count);
         break;
     }
     case 0xE0: case 0xE1: case 0xE2: {
