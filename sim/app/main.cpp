@@ -45,7 +45,7 @@ Link:
   --no-garble             deliver bytes even when the host's baud rate is more
                           than 5 % off the UART's (default: garble them)
   --fault RULE            inject a fault, repeatable. RULE is
-                          DIR:KIND[:p=P][:at=N,N...][:ms=M]
+                          DIR:KIND[:p=P][:at=N,N...][:ms=M][:after=HEX]
                             DIR  in (host to board), out, both
                             KIND drop, corrupt, delay (the byte waits M ms),
                                  stall (the board freezes M ms),
@@ -53,6 +53,8 @@ Link:
                                  power-cycled)
                             p=P  probability per byte; at= byte offsets since
                                  power-up in that direction
+                            after=HEX  wait for these bytes in that direction;
+                                 at= then counts from the byte after them
                             board=I,J...  only these boards (from 0; default:
                                  every board)
   --seed N                random seed for probabilistic faults (default 1)

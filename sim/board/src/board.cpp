@@ -495,6 +495,18 @@ std::optional<FaultRule> parseFaultRule(std::string_view text, std::string* erro
         } else if (p.starts_with("ms=")) {
             if (!number(p.substr(3), r.ms))
                 return fail("bad ms");
+        } else if (p.starts_with("after=")) {
+            const auto hex = p.substr(6);
+            if (hex.empty() || hex.size() % 2 || hex.size() / 2 > kMaxFaultAnchor)
+                return fail("after= takes 1 to 64 bytes in hex");
+            r.after.clear();
+            for (std::size_t k = 0; k < hex.size(); k += 2) {
+                std::uint8_t b = 0;
+                const auto res = std::from_chars(hex.data() + k, hex.data() + k + 2, b, 16);
+                if (res.ec != std::errc() || res.ptr != hex.data() + k + 2)
+                    return fail("after= takes 1 to 64 bytes in hex");
+                r.after.push_back(b);
+            }
         } else {
             return fail("unknown field");
         }

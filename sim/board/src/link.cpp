@@ -30,6 +30,8 @@ std::runtime_error sysError(const char* what) {
 } // namespace
 
 Link::Link(Settings settings) : settings_(std::move(settings)), rng_(settings_.seed) {
+    for (const auto& rule : settings_.faults)
+        anchored_ = anchored_ || !rule.after.empty();
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master_ < 0)
         throw sysError("posix_openpt");
@@ -88,12 +90,30 @@ std::uint8_t Link::garble(Direction& d, std::uint8_t byte) {
 bool Link::fault(bool toBoard, Direction& d, std::uint8_t& byte, Clock::time_point now,
                  Clock::time_point& due) {
     const std::uint64_t offset = d.offset++;
-    for (const auto& rule : settings_.faults) {
+    if (anchored_) {
+        d.recent.push_back(byte);
+        if (d.recent.size() > kMaxFaultAnchor)
+            d.recent.pop_front();
+        d.anchorEnd.resize(settings_.faults.size());
+    }
+    for (std::size_t i = 0; i < settings_.faults.size(); ++i) {
+        const FaultRule& rule = settings_.faults[i];
         const bool dirOk = rule.direction == FaultRule::Direction::both ||
                            (rule.direction == FaultRule::Direction::toBoard) == toBoard;
         if (!dirOk)
             continue;
-        bool hit = std::find(rule.offsets.begin(), rule.offsets.end(), offset) != rule.offsets.end();
+        std::uint64_t at = offset;
+        if (!rule.after.empty()) {
+            auto& end = d.anchorEnd[i];
+            if (!end) {
+                if (d.recent.size() >= rule.after.size() &&
+                    std::equal(rule.after.begin(), rule.after.end(), d.recent.end() - rule.after.size()))
+                    end = offset + 1;
+                continue;
+            }
+            at = offset - *end;
+        }
+        bool hit = std::find(rule.offsets.begin(), rule.offsets.end(), at) != rule.offsets.end();
         if (!hit && rule.probability > 0)
             hit = std::uniform_real_distribution<double>(0, 1)(rng_) < rule.probability;
         if (!hit)

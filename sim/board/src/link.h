@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -105,6 +106,9 @@ private:
         Clock::time_point next{};  // pacing: when the next byte may move
         std::uint64_t offset = 0;  // bytes seen since power-up
         std::uint64_t garbleCount = 0;
+        // The last bytes seen, and per rule where its anchor ended (none yet).
+        std::deque<std::uint8_t> recent;
+        std::vector<std::optional<std::uint64_t>> anchorEnd;
     };
     // Applies faults to one byte; false when it is dropped.
     bool fault(bool toBoard, Direction& d, std::uint8_t& byte, Clock::time_point now,
@@ -122,6 +126,7 @@ private:
     Direction in_, out_;
     std::deque<Held>& outbound_ = out_.queue;
     bool muted_ = false;
+    bool anchored_ = false;  // some rule waits for bytes in the stream
     bool blocked_ = false;
     Clock::time_point stallUntil_{};
     Clock::time_point lastService_{};

@@ -312,6 +312,34 @@ TEST(Link, FaultsDropCorruptAndMute) {
     EXPECT_DOUBLE_EQ(r->probability, 0.25);
 }
 
+TEST(Link, AnAnchoredRuleCountsFromTheBytesItWaitsFor) {
+    BoardOptions o = fast();
+    // The fifth byte after the first 55 55: the version query's checksum.
+    // Counted from power-up it would hit a stray byte and spare the query.
+    o.faults.push_back(*parseFaultRule("in:corrupt:at=5:after=5555"));
+    Board board(o);
+    HostPort port(board.portPath(), B19200);
+    leavePingPhase(port);
+    port.purge();
+    const std::vector<std::uint8_t> query = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08,
+                                             0x55, 0x55, 0xAA, 0x0C, 0x00, 0x00, 0x00, 0xB6};
+    port.write(query);
+    EXPECT_TRUE(waitUntil([&] { return board.stats().framesDropped == 1; }));
+    EXPECT_FALSE(expect(port, 0x15, 300ms));
+    port.write(query);  // only the first 55 55 anchors
+    EXPECT_TRUE(expect(port, 0x15));
+    EXPECT_EQ(board.stats().framesDropped, 1u);
+
+    auto r = parseFaultRule("out:stall:at=1:ms=5:after=AA0900");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->after, (std::vector<std::uint8_t>{0xAA, 0x09, 0x00}));
+    for (const char* bad : {"in:drop:at=0:after=", "in:drop:at=0:after=AA5", "in:drop:at=0:after=AG",
+                            "in:drop:at=0:after=+A"})
+        EXPECT_FALSE(parseFaultRule(bad)) << bad;
+    EXPECT_TRUE(parseFaultRule("in:drop:at=0:after=" + std::string(2 * kMaxFaultAnchor, 'f')));
+    EXPECT_FALSE(parseFaultRule("in:drop:at=0:after=" + std::string(2 * kMaxFaultAnchor + 2, 'f')));
+}
+
 TEST(Link, DelayAndStallHoldTheStream) {
     BoardOptions o = fast();
     o.faults.push_back(*parseFaultRule("out:delay:at=0:ms=300"));

@@ -17,7 +17,10 @@
 namespace ombra::sim {
 
 // A link fault. Bytes are chosen by probability or by their offset in the
-// direction's stream (counted from power-up), or both.
+// direction's stream (counted from power-up), or both. With `after`, the
+// rule waits for those bytes in its direction's stream (a frame, say) and
+// offsets count from the byte that follows them: the stream before a
+// point need not be known to the byte.
 struct FaultRule {
     enum class Direction { toBoard, fromBoard, both };
     enum class Kind {
@@ -32,10 +35,13 @@ struct FaultRule {
     double probability = 0;
     std::vector<std::uint64_t> offsets;
     std::uint32_t ms = 0;
+    std::vector<std::uint8_t> after;  // at most kMaxFaultAnchor bytes
 };
+inline constexpr std::size_t kMaxFaultAnchor = 64;
 
-// "DIR:KIND[:p=P][:at=N,N...][:ms=M]" with DIR in, out or both (in = host to
-// board) and KIND drop, corrupt, delay, stall or mute. Empty on error.
+// "DIR:KIND[:p=P][:at=N,N...][:ms=M][:after=HEX]" with DIR in, out or both
+// (in = host to board) and KIND drop, corrupt, delay, stall or mute. Empty
+// on error.
 std::optional<FaultRule> parseFaultRule(std::string_view text, std::string* error = nullptr);
 
 struct BoardOptions {
