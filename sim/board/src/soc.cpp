@@ -71,9 +71,14 @@ std::uint8_t Soc::read8(std::uint32_t phys) {
             return static_cast<std::uint8_t>(readWord_ >> 8);
         }
         const std::uint16_t w = flash_->read(a & ~1u, now());
+        const bool again = readWordAddr_ == (a & ~1u);
         haveReadWord_ = !(a & 1);
         readWordAddr_ = a & ~1u;
         readWord_ = w;
+        // A program waiting for the chip reads one address over and over
+        // (its status); a walk through the chip never does.
+        if (skipping_ && again)
+            watchForIdleLoop();
         return static_cast<std::uint8_t>((a & 1) ? w >> 8 : w);
     }
     haveReadWord_ = false;
@@ -230,10 +235,11 @@ bool Soc::PollState::sameState(const PollState& o) const {
            haveReadWord == o.haveReadWord && readWordAddr == o.readWordAddr && readWord == o.readWord;
 }
 
-// Called at a link status read. The link moves bytes only between runs, so
-// a loop that came back to a state it had is the same loop from here on,
-// until the flash answers otherwise if the loop reads or writes it: its
-// passes up to then need not be run.
+// Called at a link status read, and at a flash read of the address read
+// last (a status poll). The link moves bytes only between runs, so a loop
+// that came back to a state it had is the same loop from here on, until the
+// flash answers otherwise if the loop reads or writes it: its passes up to
+// then need not be run.
 void Soc::watchForIdleLoop() {
     if (keyAccesses_ != flashAccesses_) {
         flashKey_ = flash_->stateKey();

@@ -91,9 +91,10 @@ public:
     // Completes a half-written flash word (a byte store without its partner).
     void flushFlashWrite();
 
-    // Idle skipping (on by default): a program polling the link UART in a
-    // loop whose passes change nothing has its passes counted instead of
-    // run, up to the next time the flash answers otherwise. The link's
+    // Idle skipping (on by default): a program polling the link UART or the
+    // flash's status in a loop whose passes change nothing has its passes
+    // counted instead of run, up to the next time the flash answers
+    // otherwise. The link's
     // queues change only between runs, so within a run such a loop can end
     // only by the flash.
     // While set, a byte the program writes to the link UART ends the

@@ -459,7 +459,9 @@ std::uint64_t Exec::runFast(const std::uint8_t* code, std::uint64_t n)
             break;
         ++k;
         ++c.count_;
-        if (ran != 1)
+        // A device read through memory (the flash) may have asked for a
+        // skip or a stop too; the run ends with the instruction that asked.
+        if (ran != 1 || skipRequested() || stopRequested())
             break;
     }
     return k;
