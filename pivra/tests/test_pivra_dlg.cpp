@@ -9,7 +9,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
@@ -22,6 +21,7 @@
 
 #include "pivra_dlg.h"
 #include "pivra_test_support.h"
+#include "ombra/testsupport/child_process.h"
 
 namespace ombra::pivra {
 namespace {
@@ -340,10 +340,10 @@ class PivraRoundTrip : public PivraDialog {
 protected:
     // Runs `program REGISTER`, which traces its start under its name.
     QString runRegister(const char* program) {
-        QProcess worker;
-        worker.start(QString::fromLocal8Bit(program), {"REGISTER"});
-        EXPECT_TRUE(worker.waitForFinished(30000)) << program;
-        return QString::fromLocal8Bit(worker.readAllStandardError());
+        testsupport::ChildOptions options;
+        options.errors = registry.folder() + "/register-errors.txt";
+        EXPECT_NE(testsupport::runChild(program, {"REGISTER"}, 30000, options), STILL_ACTIVE) << program;
+        return QString::fromStdString(readFile(options.errors));
     }
     void switchOn(const char* context, bool toConsole, bool toFile, const std::string& target) {
         select(context);
@@ -409,17 +409,17 @@ TEST(PivraProgram, HelpVersionAndABadCommandLine) {
         int status = -1;
         QString out, err;
     };
-    const auto run = [](const QStringList& args) {
-        QProcess p;
-        auto env = QProcessEnvironment::systemEnvironment();
-        env.remove("DISPLAY");
-        env.remove("WAYLAND_DISPLAY");
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        p.setProcessEnvironment(env);
-        p.start(PIVRA_PROGRAM, args);
-        EXPECT_TRUE(p.waitForFinished(30000));
-        return Result{p.exitCode(), QString::fromLocal8Bit(p.readAllStandardOutput()),
-                      QString::fromLocal8Bit(p.readAllStandardError())};
+    TempRegistry registry;  // a folder of the test's own for the output
+    const auto run = [&](const std::vector<std::string>& args) {
+        testsupport::ChildOptions options;
+        options.unset = {"DISPLAY", "WAYLAND_DISPLAY"};
+        options.environment = {"QT_QPA_PLATFORM=offscreen"};
+        options.output = registry.folder() + "/out.txt";
+        options.errors = registry.folder() + "/err.txt";
+        const DWORD code = testsupport::runChild(PIVRA_PROGRAM, args, 30000, options);
+        EXPECT_NE(code, STILL_ACTIVE);
+        return Result{static_cast<int>(code), QString::fromStdString(readFile(options.output)),
+                      QString::fromStdString(readFile(options.errors))};
     };
     auto r = run({"--help"});
     EXPECT_EQ(r.status, 0);

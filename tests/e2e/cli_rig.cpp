@@ -10,21 +10,6 @@ namespace fs = std::filesystem;
 
 namespace ombra::e2e {
 
-namespace {
-
-// A shell line with its arguments, to its end.
-DWORD shell(const std::vector<std::string>& args) {
-    const HANDLE p = CreateProcess("/bin/sh", args, {});
-    if (p == nullptr) return STILL_ACTIVE;
-    WaitForSingleObject(p, INFINITE);
-    DWORD code = STILL_ACTIVE;
-    GetExitCodeProcess(p, &code);
-    CloseHandle(p);
-    return code;
-}
-
-}  // namespace
-
 SimProcess::SimProcess(const Registry& registry, std::vector<std::string> options, int boards, bool paced,
                        const std::string& program)
     : registry_(registry) {
@@ -40,15 +25,7 @@ SimProcess::SimProcess(const Registry& registry, std::vector<std::string> option
     process_ = CreateProcess(program.empty() ? runDir() + "/selkan-sim" : program, options, {});
 }
 
-SimProcess::~SimProcess() {
-    if (process_ == nullptr) return;
-    shell({"-c", "kill -TERM $1", "sh", std::to_string(GetProcessId(process_))});
-    if (WaitForSingleObject(process_, 10'000) != WAIT_OBJECT_0) {
-        TerminateProcess(process_, 0);
-        WaitForSingleObject(process_, INFINITE);
-    }
-    CloseHandle(process_);
-}
+SimProcess::~SimProcess() { testsupport::stopChild(process_); }
 
 bool SimProcess::waitUntilUp() const {
     const DWORD start = GetTickCount();
@@ -57,7 +34,7 @@ bool SimProcess::waitUntilUp() const {
         std::error_code ec;
         for (const auto& p : ports_) up = up && fs::exists(p, ec);
         // The registry is written after the last link.
-        if (up && ports_.size() > 1) up = serialCommPorts().size() >= ports_.size();
+        if (up && ports_.size() > 1) up = testsupport::serialCommPorts().size() >= ports_.size();
         if (up) return true;
         if (process_ == nullptr || WaitForSingleObject(process_, 0) == WAIT_OBJECT_0) return false;
         Sleep(20);
@@ -66,22 +43,6 @@ bool SimProcess::waitUntilUp() const {
 }
 
 DWORD SimProcess::pid() const { return process_ != nullptr ? GetProcessId(process_) : 0; }
-
-std::vector<std::string> serialCommPorts() {
-    std::vector<std::string> ports;
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return ports;
-    for (DWORD i = 0;; ++i) {
-        char name[256];
-        BYTE data[512];
-        DWORD nameLen = sizeof name, dataLen = sizeof data, type = 0;
-        if (RegEnumValueA(key, i, name, &nameLen, nullptr, &type, data, &dataLen) != ERROR_SUCCESS) break;
-        if (type == REG_SZ) ports.emplace_back(reinterpret_cast<const char*>(data));
-    }
-    RegCloseKey(key);
-    return ports;
-}
 
 CliProcess::CliProcess(const Registry& registry, const std::vector<std::string>& args)
     : out_(registry.file("cli-output.txt")) {

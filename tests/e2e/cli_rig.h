@@ -8,6 +8,7 @@
 
 #include "e2e_rig.h"
 #include "ombra/platform/handle.h"
+#include "ombra/testsupport/child_process.h"
 #include "ombra/testsupport/processes.h"
 
 namespace ombra::e2e {
@@ -38,9 +39,6 @@ private:
     const Registry& registry_;
     HANDLE process_ = nullptr;
 };
-
-// The ports listed under HKLM HARDWARE\DEVICEMAP\SERIALCOMM.
-std::vector<std::string> serialCommPorts();
 
 struct Finished {
     DWORD exitCode = STILL_ACTIVE;

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QTest>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +14,7 @@
 
 #include "message_service.h"
 #include "ombra/frontend/profile.h"
+#include "ombra/testsupport/child_process.h"
 
 namespace fs = std::filesystem;
 
@@ -44,12 +46,10 @@ bool waitFor(const std::function<bool()>& done, int ms) {
 
 namespace {
 
-void run(const std::string& program, const QStringList& arguments, bool mustSucceed) {
-    QProcess p;
-    p.start(QString::fromStdString(program), arguments);
-    if (!p.waitForFinished(30000)) throw std::runtime_error("did not end: " + program);
-    if (mustSucceed && (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0))
-        throw std::runtime_error("failed: " + program + " " + p.readAllStandardError().toStdString());
+void run(const std::string& program, const std::vector<std::string>& arguments, bool mustSucceed) {
+    const DWORD code = testsupport::runChild(program, arguments, 30000);
+    if (code == STILL_ACTIVE) throw std::runtime_error("did not end: " + program);
+    if (mustSucceed && code != 0) throw std::runtime_error("failed (" + std::to_string(code) + "): " + program);
 }
 
 }  // namespace
@@ -67,44 +67,42 @@ Rig::Rig(std::vector<std::string> simArguments, bool startBoard) {
     fs::create_directories(folder_ + "/registry");
     qputenv("OMBRA_REGISTRY_DIR", QByteArray::fromStdString(folder_ + "/registry"));
     for (const char* component : {"SelkanBoot.so", "Burnix.so"})
-        run(runDir() + "/regsvr", {"/s", QString::fromStdString(runDir() + "/" + component)}, true);
+        run(runDir() + "/regsvr", {"/s", runDir() + "/" + component}, true);
     // REGISTER ends with the failure code by design; the key is what counts.
     for (const char* worker : {"Wexom", "Tordel", "Quasp", "Lunet"})
         run(runDir() + "/" + worker, {"REGISTER"}, false);
     if (!startBoard) return;
 
-    QStringList args{"--quiet", "--flash-file", QString::fromStdString(file("flash.bin"))};
-    for (const auto& a : simArguments) args << QString::fromStdString(a);
-    sim_ = std::make_unique<QProcess>();
-    sim_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    sim_->start(QString::fromStdString(runDir() + "/selkan-sim"), args);
-    if (!sim_->waitForStarted(10000)) throw std::runtime_error("selkan-sim did not start");
+    std::vector<std::string> args{"--quiet", "--flash-file", file("flash.bin")};
+    args.insert(args.end(), simArguments.begin(), simArguments.end());
+    testsupport::ChildOptions options;
+    options.output = file("sim-output.txt");
+    sim_ = testsupport::startChild(runDir() + "/selkan-sim", args, options);
+    if (sim_ == nullptr) throw std::runtime_error("selkan-sim did not start");
     // The port's line comes once the board runs and its port is listed.
     QElapsedTimer timer;
     timer.start();
-    while (!sim_->canReadLine()) {
-        if (timer.elapsed() > 20000 || sim_->state() == QProcess::NotRunning)
+    for (;;) {
+        const auto out = readFile(options.output);
+        const auto eol = std::find(out.begin(), out.end(), '\n');
+        if (eol != out.end()) {
+            port_.assign(out.begin(), eol);
+            break;
+        }
+        if (timer.elapsed() > 20000 || WaitForSingleObject(sim_, 0) == WAIT_OBJECT_0)
             throw std::runtime_error("selkan-sim gave no port");
-        sim_->waitForReadyRead(100);
+        QTest::qWait(20);
     }
-    port_ = sim_->readLine().trimmed().toStdString();
 }
 
 Rig::~Rig() {
-    if (sim_ && sim_->state() != QProcess::NotRunning) {
-        sim_->terminate();
-        if (!sim_->waitForFinished(10000)) sim_->kill();
-        sim_->waitForFinished(5000);
-    }
+    testsupport::stopChild(sim_);
     std::error_code ec;
     fs::remove_all(folder_, ec);
 }
 
 std::vector<unsigned char> Rig::stopBoardAndReadFlash(std::size_t size) {
-    if (sim_) {
-        sim_->terminate();
-        sim_->waitForFinished(10000);
-    }
+    testsupport::stopChild(sim_);
     auto bytes = readFile(file("flash.bin"));
     if (bytes.size() > size) bytes.resize(size);
     return bytes;
@@ -129,7 +127,7 @@ void Rig::registerProgrammerWithDrivers(const std::vector<std::string>& drivers)
     cfg << "[SUPPORTED_PROGRAMMERS]\nNum_Supported_Programmers=" << drivers.size() << "\n";
     for (std::size_t i = 0; i < drivers.size(); ++i) cfg << "\n[PROGRAMMER_" << i << "]\nManufacturer=" << drivers[i] << "\n";
     cfg.close();
-    run(runDir() + "/regsvr", {"/s", QString::fromStdString((install / "Burnix.so").string())}, true);
+    run(runDir() + "/regsvr", {"/s", (install / "Burnix.so").string()}, true);
 }
 
 std::vector<unsigned char> randomBytes(std::size_t size, unsigned seed) {

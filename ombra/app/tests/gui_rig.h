@@ -4,12 +4,12 @@
 // registry, as an operator's machine would have it.
 #pragma once
 
-#include <QProcess>
-
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "ombra/platform/handle.h"
 
 namespace ombra::guitest {
 
@@ -45,7 +45,7 @@ public:
 private:
     std::string folder_;
     std::string port_;
-    std::unique_ptr<QProcess> sim_;
+    HANDLE sim_ = nullptr;  // selkan-sim
 };
 
 std::vector<unsigned char> randomBytes(std::size_t size, unsigned seed);

@@ -2,12 +2,12 @@
 // REPORT" with no display, against selkan-sim, its report read line by line.
 #include <gtest/gtest.h>
 
-#include <QProcess>
 #include <QRegularExpression>
 
 #include "gui_rig.h"
 #include "ombra/frontend/profile.h"
 #include "ombra/platform/registry.h"
+#include "ombra/testsupport/child_process.h"
 
 using namespace ombra;
 using namespace ombra::guitest;
@@ -20,33 +20,29 @@ struct OmbraRun {
     std::string errors;
 };
 
-OmbraRun runOmbra(const Rig& rig, const QStringList& arguments) {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("OMBRA_MESSAGEBOX", "no");
-    env.insert("OMBRA_REGISTRY_DIR", QString::fromStdString(rig.folder() + "/registry"));
-    p.setProcessEnvironment(env);
-    p.setWorkingDirectory(QString::fromStdString(rig.folder()));
-    p.start(QString::fromStdString(runDir() + "/Ombra"), arguments);
+OmbraRun runOmbra(const Rig& rig, const std::vector<std::string>& arguments) {
+    testsupport::ChildOptions options;
+    options.folder = rig.folder();
+    options.environment = {"QT_QPA_PLATFORM=offscreen", "OMBRA_MESSAGEBOX=no",
+                           "OMBRA_REGISTRY_DIR=" + rig.folder() + "/registry"};
+    options.errors = rig.file("ombra-errors.txt");
     OmbraRun r;
-    if (!p.waitForFinished(180000)) {
-        p.kill();
-        p.waitForFinished();
+    const DWORD code = testsupport::runChild(runDir() + "/Ombra", arguments, 180000, options);
+    if (code == STILL_ACTIVE) {
         ADD_FAILURE() << "Ombra did not end";
         return r;
     }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.errors = p.readAllStandardError().toStdString();
-    r.report = std::string();
+    // Killed by a signal reads as 128 + its number: not an exit of its own.
+    r.exitCode = code < 128 ? static_cast<int>(code) : -1;
+    const auto errors = readFile(options.errors);
+    r.errors.assign(errors.begin(), errors.end());
     const auto bytes = readFile(rig.file("report.txt"));
     r.report.assign(bytes.begin(), bytes.end());
     return r;
 }
 
-QStringList unattended(const Rig& rig, const char* mode = "-av") {
-    return {"-s", QString::fromStdString(rig.port()), "-f", QString::fromStdString(rig.file("image.bin")), "-l",
-            QString::fromStdString(rig.file("report.txt")), mode};
+std::vector<std::string> unattended(const Rig& rig, const char* mode = "-av") {
+    return {"-s", rig.port(), "-f", rig.file("image.bin"), "-l", rig.file("report.txt"), mode};
 }
 
 // The report up to the lines the run adds.
@@ -153,11 +149,14 @@ TEST(Program, UninstallRemovesTheMachineKeyAndEitherUninstallEntry) {
 
 TEST(Program, HelpAndVersion) {
     Rig rig({}, false);
-    QProcess p;
-    p.start(QString::fromStdString(runDir() + "/Ombra"), {"--version"});
-    ASSERT_TRUE(p.waitForFinished(20000));
-    EXPECT_EQ(p.readAllStandardOutput().trimmed().toStdString(), "Ombra Version 1.01");
-    p.start(QString::fromStdString(runDir() + "/Ombra"), {"--help"});
-    ASSERT_TRUE(p.waitForFinished(20000));
-    EXPECT_NE(p.readAllStandardOutput().indexOf("-av"), -1);
+    testsupport::ChildOptions options;
+    options.output = rig.file("out.txt");
+    auto output = [&] {
+        const auto bytes = readFile(options.output);
+        return std::string(bytes.begin(), bytes.end());
+    };
+    ASSERT_EQ(testsupport::runChild(runDir() + "/Ombra", {"--version"}, 20000, options), 0u);
+    EXPECT_EQ(QString::fromStdString(output()).trimmed().toStdString(), "Ombra Version 1.01");
+    ASSERT_EQ(testsupport::runChild(runDir() + "/Ombra", {"--help"}, 20000, options), 0u);
+    EXPECT_NE(output().find("-av"), std::string::npos);
 }
