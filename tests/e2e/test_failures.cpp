@@ -7,6 +7,8 @@
 #include <filesystem>
 
 #include "e2e_rig.h"
+#include "ombra/burnix/link.h"
+#include "ombra/common/frame.h"
 #include "ombra/platform/event.h"
 #include "ombra/platform/handle.h"
 
@@ -205,6 +207,12 @@ bool isText(const ServiceRecord& r, const char* needle) {
 
 TEST_F(Failures, CancelDuringEraseStreamingAndVerification) {
     Registry registry;
+    // The first verify command (of a 4 KiB chunk at 0), as it goes on the
+    // wire, but its last byte: a board muted there never answers it,
+    // however late this side learns that the verification began.
+    const std::uint8_t range[] = {0, 0, 0, 0, 0x10, 0x00};
+    std::vector<std::uint8_t> verifyCommand = frame::encode(burnix::msg::kVerify, range);
+    verifyCommand.pop_back();
     const struct Case {
         const char* name;
         const char* part;
@@ -213,33 +221,46 @@ TEST_F(Failures, CancelDuringEraseStreamingAndVerification) {
         std::size_t size;
         bool verify;
         std::function<bool(const ServiceRecord&)> trigger;
+        std::vector<std::uint8_t> muteAfter;  // empty: muted at the trigger
         const char* notReached;
     } cases[] = {
         {"erase", "AM29LV800BT", &burnixAmd, 1.0, 0x1000, false,
-         [](const ServiceRecord& r) { return isText(r, "Erasing flash"); }, "Finished erasing"},
+         [](const ServiceRecord& r) { return isText(r, "Erasing flash"); }, {}, "Finished erasing"},
         {"streaming", "SST39LF/VF160", &burnixSst, 0, 0x10000, false,
-         [](const ServiceRecord& r) { return r.kind == ServiceKind::SERVICE_PROGRESS; }, "burning complete"},
+         [](const ServiceRecord& r) { return r.kind == ServiceKind::SERVICE_PROGRESS; }, {}, "burning complete"},
         // No longer than the remote program's 8192-byte ring: the unpaced
         // board takes bytes in bursts, which can hold its writing back.
         {"verification", "SST39LF/VF160", &burnixSst, 0, 0x2000, true,
-         [](const ServiceRecord& r) { return isText(r, "Verifying addresses"); }, "Verification passed"},
+         [](const ServiceRecord& r) { return isText(r, "Verifying addresses"); }, verifyCommand,
+         "Verification passed"},
     };
     for (const Case& c : cases) {
         ResetEvent(cancel);
         sim::BoardOptions o = fastBoard(c.part);
         o.flashTimeScale = c.flashTime;
+        if (!c.muteAfter.empty()) {
+            sim::FaultRule mute;
+            mute.direction = sim::FaultRule::Direction::toBoard;
+            mute.kind = sim::FaultRule::Kind::mute;
+            mute.offsets = {0};
+            mute.after = c.muteAfter;
+            o.faults.push_back(mute);
+        }
         sim::Board board(o);
         const std::string image = registry.file(std::string(c.name) + ".bin");
         writeBytes(image, pattern(c.size));
         Job j = job(JobKind::burn, *c.programmer, board.portPath(), image);
         j.verify = c.verify;
-        // The board stops answering at the trigger, so the run cannot get
+        // The board stops answering by the trigger, so the run cannot get
         // past the stage before the programmer sees the event.
+        bool triggered = false;
         const Outcome run = runJob(j, cancel, [&](const ServiceRecord& r, WorkerLauncher&) {
             if (!c.trigger(r)) return;
             board.setMuted(true);
             SetEvent(cancel);
+            triggered = true;
         });
+        EXPECT_TRUE(triggered) << c.name << ::testing::PrintToString(run.texts());
         EXPECT_EQ(run.completions(), kCancelled) << c.name << ::testing::PrintToString(run.texts());
         EXPECT_FALSE(run.hasText(c.notReached)) << c.name;
     }

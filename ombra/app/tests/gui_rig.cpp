@@ -77,6 +77,9 @@ Rig::Rig(std::vector<std::string> simArguments, bool startBoard) {
     args.insert(args.end(), simArguments.begin(), simArguments.end());
     testsupport::ChildOptions options;
     options.output = file("sim-output.txt");
+    // Not the test's own standard error: a test that dies leaves the
+    // simulator running, and it must not hold the runner's pipe open.
+    options.errors = file("sim-errors.txt");
     sim_ = testsupport::startChild(runDir() + "/selkan-sim", args, options);
     if (sim_ == nullptr) throw std::runtime_error("selkan-sim did not start");
     // The port's line comes once the board runs and its port is listed.
@@ -89,8 +92,10 @@ Rig::Rig(std::vector<std::string> simArguments, bool startBoard) {
             port_.assign(out.begin(), eol);
             break;
         }
-        if (timer.elapsed() > 20000 || WaitForSingleObject(sim_, 0) == WAIT_OBJECT_0)
-            throw std::runtime_error("selkan-sim gave no port");
+        if (timer.elapsed() > 20000 || WaitForSingleObject(sim_, 0) == WAIT_OBJECT_0) {
+            const auto errors = readFile(options.errors);
+            throw std::runtime_error("selkan-sim gave no port: " + std::string(errors.begin(), errors.end()));
+        }
         QTest::qWait(20);
     }
 }

@@ -31,11 +31,13 @@ constexpr auto kMaxSleep = 2ms, kRomSleep = 50ms;
 // Paced, a running program's board wakes about once per this many bytes on
 // the line (within kMaxWindow), and replays at most kMaxReplay of line time
 // after an absence (a loaded host, a stall).
-constexpr int kWindowBytes = 128;
-constexpr auto kMaxWindow = 5ms, kMaxReplay = 20ms;
+constexpr int kWindowBytes = 256;
+constexpr auto kMaxWindow = 10ms, kMaxReplay = 20ms;
 // As the link's own: the first bytes after a quiet line may come at once.
 constexpr auto kBurstSlack = 4ms;
-constexpr std::size_t kReadAhead = 256, kFlushAt = 32;
+// A wake reads what the line brought since the last one, with room to spare
+// for a late wake.
+constexpr std::size_t kReadAhead = 2 * kWindowBytes, kFlushAt = 32;
 
 const FlashPart& choosePart(const BoardOptions& o) {
     const FlashPart* p = (o.flashMaker && o.flashModelCode)
