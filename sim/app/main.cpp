@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -68,6 +69,8 @@ Output:
   --trace PATH            write a disassembly line per executed instruction
                           (slow; same naming as --debug-log)
   --quiet                 no status lines on standard error
+  --exit-with-parent      stop (as on SIGTERM) when the program that started
+                          this one ends, however it ends (test rigs)
   --help                  this text
 
 Signals: SIGINT and SIGTERM save the flash files and stop; SIGUSR1
@@ -171,6 +174,7 @@ int main(int argc, char** argv) {
     std::vector<BoardFault> faults;
     std::string link, debugLog, trace;
     bool quiet = false;
+    bool exitWithParent = false;
     std::vector<std::string> args(argv + 1, argv + argc);
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -261,6 +265,8 @@ int main(int argc, char** argv) {
             trace = value();
         } else if (a == "--quiet") {
             quiet = true;
+        } else if (a == "--exit-with-parent") {
+            exitWithParent = true;
         } else {
             usage("unknown option " + a);
         }
@@ -279,6 +285,14 @@ int main(int argc, char** argv) {
     sigaddset(&sigs, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &sigs, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    if (exitWithParent) {
+        // A test that dies must not leave its boards running (and holding
+        // what it gave them, such as its output pipe).
+        const pid_t parent = ::getppid();
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent)
+            ::raise(SIGTERM);  // it ended already
+    }
 
     std::vector<std::unique_ptr<Output>> outputs;
     std::vector<std::unique_ptr<Board>> running;

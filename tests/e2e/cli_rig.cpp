@@ -21,7 +21,7 @@ SimProcess::SimProcess(const Registry& registry, std::vector<std::string> option
         options.insert(options.end(), {"--boards", std::to_string(boards)});
     }
     if (!paced) options.insert(options.end(), {"--no-pacing", "--flash-time-scale", "0"});
-    options.insert(options.end(), {"--quiet", "--link", link});
+    options.insert(options.end(), {"--quiet", "--exit-with-parent", "--link", link});
     process_ = CreateProcess(program.empty() ? runDir() + "/selkan-sim" : program, options, {});
 }
 

@@ -73,7 +73,7 @@ Rig::Rig(std::vector<std::string> simArguments, bool startBoard) {
         run(runDir() + "/" + worker, {"REGISTER"}, false);
     if (!startBoard) return;
 
-    std::vector<std::string> args{"--quiet", "--flash-file", file("flash.bin")};
+    std::vector<std::string> args{"--quiet", "--exit-with-parent", "--flash-file", file("flash.bin")};
     args.insert(args.end(), simArguments.begin(), simArguments.end());
     testsupport::ChildOptions options;
     options.output = file("sim-output.txt");
