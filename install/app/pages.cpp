@@ -1,6 +1,7 @@
 #include "pages.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -13,6 +14,7 @@
 
 #include "destination.h"
 #include "install_table.h"
+#include "ombra/common/hand_over.h"
 #include "ombra/platform/messagebox.h"
 #include "product_bitmap.h"
 #include "wizard.h"
@@ -62,10 +64,11 @@ public:
     }
 
 private:
-    template <typename F>
-    void post(F&& call)
+    void post(std::function<void()> call)
     {
-        QMetaObject::invokeMethod(page_, std::forward<F>(call), Qt::QueuedConnection);
+        auto* event = new CInstallerDlg::CallEvent(std::move(call));
+        handOverSent(event);
+        QCoreApplication::postEvent(page_, event);
     }
     CInstallerDlg* page_;
 };
@@ -243,6 +246,16 @@ void CInstallerDlg::initializePage()
         Installation installation(std::move(choices), std::move(env), observer);
         installation.runInstallation();
     });
+}
+
+bool CInstallerDlg::event(QEvent* e)
+{
+    if (e->type() == CallEvent::kType) {
+        handOverTaken(e);
+        static_cast<CallEvent*>(e)->call();
+        return true;
+    }
+    return CInstallPage::event(e);
 }
 
 void CInstallerDlg::logLine(const QString& text) { logAppend(QStringLiteral("\n") + text); }

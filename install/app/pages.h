@@ -2,8 +2,10 @@
 // product bitmap at its side; widgets carry object names for the tests.
 #pragma once
 
+#include <QEvent>
 #include <QWizardPage>
 
+#include <functional>
 #include <thread>
 
 #include "installation.h"
@@ -87,6 +89,15 @@ public:
     ~CInstallerDlg() override;
     void initializePage() override;
     bool isComplete() const override { return done_; }
+
+    // A call from the installation thread, run on the user-interface thread.
+    class CallEvent final : public QEvent {
+    public:
+        static constexpr QEvent::Type kType = static_cast<QEvent::Type>(QEvent::User + 1);
+        explicit CallEvent(std::function<void()> f) : QEvent(kType), call(std::move(f)) {}
+        std::function<void()> call;
+    };
+    bool event(QEvent* e) override;
 
     // On the user-interface thread, from the queued calls.
     void logLine(const QString& text);

@@ -29,6 +29,7 @@
 #include "history_combo.h"
 #include "message_service.h"
 #include "ombra/burnix/interfaces.h"
+#include "ombra/common/hand_over.h"
 #include "ombra/common/trace.h"
 #include "ombra/frontend/cbus_file.h"
 #include "ombra/frontend/comm_settings.h"
@@ -761,6 +762,7 @@ void COmbraDlg::OnAbout() {
 
 bool COmbraDlg::event(QEvent* e) {
     if (e->type() == kServiceNotifyEvent) {
+        handOverTaken(e);
         OnServiceNotify(static_cast<ServiceNotifyEvent*>(e)->record);
         return true;
     }

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 
+#include "ombra/common/hand_over.h"
 #include "ombra/common/trace.h"
 #include "ombra/platform/event.h"
 #include "ombra/platform/thread.h"
@@ -10,7 +11,10 @@ namespace ombra::frontend {
 
 void ServiceMailbox::post(launcher::ServiceRecord record) {
     std::lock_guard lock(lock_);
-    if (owner_ != nullptr) QCoreApplication::postEvent(owner_, new ServiceNotifyEvent(std::move(record)));
+    if (owner_ == nullptr) return;
+    auto* event = new ServiceNotifyEvent(std::move(record));
+    handOverSent(event);
+    QCoreApplication::postEvent(owner_, event);
 }
 
 void ServiceMailbox::close() {
