@@ -8,6 +8,7 @@
 #include <fstream>
 #include <mutex>
 #include <poll.h>
+#include <pthread.h>
 #include <stdexcept>
 #include <thread>
 
@@ -202,7 +203,13 @@ struct Board::Impl {
     // program sees the line as on the chip. True when it is idle.
     bool catchUp(Clock::time_point now) {
         LinkUart& uart = soc.link();
-        lineTime = std::clamp(lineTime, now - kMaxReplay, now);
+        // After a long absence (a loaded host) the line time beyond the
+        // replay limit is given up; bytes already taken keep their spacing.
+        if (lineTime < now - kMaxReplay) {
+            link.delayInbound(now - kMaxReplay - lineTime);
+            lineTime = now - kMaxReplay;
+        }
+        lineTime = std::min(lineTime, now);
         const std::size_t queued = link.inbound();
         // All line time since the last replay counts, however late this one.
         link.receive(soc.linkBaud(), now, inputHeld() || queued >= kReadAhead ? 0 : kReadAhead - queued,
@@ -429,6 +436,10 @@ BoardStats Board::stats() const {
     s.framesDropped = impl_->rom.framesDropped();
     s.skipped = impl_->soc.cpu().skipped();
     s.sleeps = impl_->sleeps.load(std::memory_order_relaxed);
+    clockid_t clock{};
+    timespec t{};
+    if (pthread_getcpuclockid(impl_->thread.native_handle(), &clock) == 0 && clock_gettime(clock, &t) == 0)
+        s.threadCpuNs = static_cast<std::uint64_t>(t.tv_sec) * 1'000'000'000u + static_cast<std::uint64_t>(t.tv_nsec);
     return s;
 }
 

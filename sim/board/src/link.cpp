@@ -141,6 +141,13 @@ void Link::service(LinkUart& uart, std::uint32_t uartBaud, Clock::time_point now
     flush(now);
 }
 
+void Link::delayInbound(Clock::duration by) {
+    for (Held& h : in_.queue)
+        h.due += by;
+    if (in_.next != Clock::time_point{})
+        in_.next += by;
+}
+
 std::chrono::nanoseconds Link::byteTime(std::uint32_t uartBaud) {
     return std::chrono::nanoseconds(10'000'000'000ull / std::max(uartBaud, 1u));
 }

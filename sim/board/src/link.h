@@ -77,6 +77,10 @@ public:
     // Nothing of the board's output is still on its way.
     bool outputIdle(const LinkUart& uart) const { return uart.tx.empty() && outbound_.empty(); }
 
+    // The board came round so late that it gives up line time: the host's
+    // bytes already taken keep their spacing and arrive that much later.
+    void delayInbound(Clock::duration by);
+
     // The board sleeps until `wake` by its own choice: a later round is
     // late (the board's thread got no processor) only past that time.
     void willSleepUntil(Clock::time_point wake) { lastService_ = std::max(lastService_, wake); }

@@ -257,6 +257,40 @@ TEST(Link, APacedStreamReachesTheProgramAByteTimeApartWithFewWakes) {
     EXPECT_LT(after.sleeps - before.sleeps, kBytes / 2);
 }
 
+// A board thread that gets no processor for longer than the board replays
+// (a loaded host): the host's bytes it had already taken arrive later, still
+// a byte time apart, not in a burst.
+TEST(Link, BytesKeepTheirSpacingAfterTheBoardGaveUpLineTime) {
+    const auto gaps = program("gaps.bin");
+    ASSERT_FALSE(gaps.empty());
+    BoardOptions o;
+    o.pingIntervalMs = 5;
+    // The thread sleeps in the middle of a run when the program echoes "!".
+    o.debugSink = [](std::string_view text) {
+        if (text == "!")
+            std::this_thread::sleep_for(150ms);
+    };
+    Board board(o);
+    HostPort port(board.portPath(), B19200);
+    board.loadAndStart(0x00300000, gaps);
+    ASSERT_TRUE(waitUntil([&] { return board.debugLog() == "G"; }));
+    constexpr std::size_t kBytes = 300;
+    std::vector<std::uint8_t> stream(kBytes, 0x55);
+    stream[100] = '!';
+    port.write(stream);
+    port.write({0x1B});
+    ASSERT_TRUE(waitUntil([&] { return board.inRom(); }));
+    EXPECT_EQ(board.debugLog(), "G!");
+
+    const double perByte = 1e10 / 19263 / 119 / 6;
+    const auto words = board.readMemory(0x10000, kBytes * 2);
+    ASSERT_EQ(words.size(), kBytes * 2);
+    for (std::size_t i = 16; i < kBytes; ++i) {
+        const unsigned gap = words[2 * i] | words[2 * i + 1] << 8;
+        ASSERT_GE(gap, 0.9 * perByte) << "byte " << i;
+    }
+}
+
 // A replay that covers a program's output and what it does after: the bytes
 // leave at their own times, before the program switches the UART's rate.
 TEST(Link, OutputLeavesAtItsTimeBeforeTheProgramSwitchesRates) {

@@ -1,7 +1,7 @@
 ; Records, for every link byte, how many times it found the UART empty since
 ; the byte before: words from 0100:0000 on (at most 4,096). ESC (0x1B) jumps
-; back to the boot ROM. Loaded at 0030:0000; prints "G" on the debug UART
-; when it starts.
+; back to the boot ROM; "!" is echoed on the debug UART. Loaded at
+; 0030:0000; prints "G" on the debug UART when it starts.
         bits 16
         cpu 186
         org 0
@@ -33,6 +33,11 @@ start:  cli
         in ax, dx
         cmp al, 0x1B
         je .rom
+        cmp al, '!'
+        jne .keep
+        mov dx, DEBUG_TX
+        out dx, al
+.keep:
         cmp di, MAX_GAPS * 2
         jae .next
         mov [es:di], cx

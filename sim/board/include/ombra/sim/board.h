@@ -83,6 +83,7 @@ struct BoardStats {
     std::uint64_t framesDropped = 0;   // bad checksums seen by the ROM
     std::uint64_t skipped = 0;         // of instructions, counted but not run (idle loops)
     std::uint64_t sleeps = 0;          // times the board's thread waited for time or the host
+    std::uint64_t threadCpuNs = 0;     // CPU time of the board's thread (0 where unknown)
 };
 
 class Board {
