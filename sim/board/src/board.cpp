@@ -32,8 +32,8 @@ constexpr auto kMaxSleep = 2ms, kRomSleep = 50ms;
 // Paced, a running program's board wakes about once per this many bytes on
 // the line (within kMaxWindow), and replays at most kMaxReplay of line time
 // after an absence (a loaded host, a stall).
-constexpr int kWindowBytes = 128;
-constexpr auto kMaxWindow = 5ms, kMaxReplay = 20ms;
+constexpr int kWindowBytes = 512;
+constexpr auto kMaxWindow = 40ms, kMaxReplay = 100ms;
 // As the link's own: the first bytes after a quiet line may come at once.
 constexpr auto kBurstSlack = 4ms;
 // A wake reads what the line brought since the last one, with room to spare

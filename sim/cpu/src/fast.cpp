@@ -9,7 +9,6 @@
 #include "exec.h"
 
 namespace ombra::sim {
-std::uint64_t g_hist[65536];
 
 using namespace detail;
 
@@ -455,7 +454,6 @@ std::uint64_t Exec::runFast(const std::uint8_t* code, std::uint64_t n)
     Fast f{*this, r, code, r.ip};
     std::uint64_t k = 0;
     while (k < n) {
-        ++g_hist[f.ip];
         const int ran = f.step();
         if (ran == 0)
             break;
