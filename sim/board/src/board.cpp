@@ -258,7 +258,7 @@ struct Board::Impl {
             // Stopped at an output byte, this far into the stretch.
             reached = std::min(to, from + std::chrono::nanoseconds(ran * instructionNs));
         } else {
-            for (std::uint64_t extra = 0; act.work > 0 && !cpu.halted() && extra < kSlice;
+            for (std::uint64_t extra = 0; act.work > 0 && !act.waitingForLink && !cpu.halted() && extra < kSlice;
                  extra += kStreamSlice) {
                 const std::uint64_t more = cpu.run(kStreamSlice);
                 act = soc.takeActivity();
@@ -266,7 +266,7 @@ struct Board::Impl {
                     break;  // an output byte: the link takes it now
             }
         }
-        idle = act.work == 0;
+        idle = act.work == 0 || act.waitingForLink;
         working = !idle;
         if (cpu.halted())
             idle = !haltedInRom(now) && idle;

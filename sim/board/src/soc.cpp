@@ -38,7 +38,9 @@ std::uint64_t Soc::now() const { return baseNs_ + cpu_.instructions() * nsPerIns
 
 Soc::Activity Soc::takeActivity() {
     Activity a = activity_;
+    a.waitingForLink = workAtLinkWait_ == activity_.work;
     activity_ = {};
+    workAtLinkWait_ = UINT64_MAX;
     return a;
 }
 
@@ -282,6 +284,8 @@ void Soc::watchForIdleLoop() {
         }
         if (passes > 0)
             cpu_.skipPasses(period, passes);
+        if (!metFlash)
+            workAtLinkWait_ = activity_.work;
         return;
     }
     polls_[nextPoll_++ % polls_.size()] = p;

@@ -77,6 +77,9 @@ public:
     // poll an idle UART.
     struct Activity {
         std::uint64_t work = 0, idlePolls = 0, linkBytes = 0;
+        // The run ended in a loop that waits for the link alone (it meets
+        // no flash and changes nothing): more running finds no work.
+        bool waitingForLink = false;
     };
     Activity takeActivity();
 
@@ -140,6 +143,7 @@ private:
     std::function<void(std::string_view)> debugSink_;
     std::uint64_t baseNs_ = 0, baseCount_ = 0;
     Activity activity_;
+    std::uint64_t workAtLinkWait_ = UINT64_MAX;  // activity_.work when such a loop was last skipped
     bool skipping_ = true;
     bool stopOnOutput_ = false;
     std::uint64_t effects_ = 0;  // peripheral changes but the flash's (it has a key)
