@@ -291,6 +291,37 @@ TEST(Link, BytesKeepTheirSpacingAfterTheBoardGaveUpLineTime) {
     }
 }
 
+// A program that waits for the link between bytes (a loop that changes
+// nothing) runs at the line's pace: the board's clock keeps to line time
+// through a stream rather than running ahead of it at every byte.
+TEST(Link, AProgramWaitingForAStreamKeepsToLineTime) {
+    auto sink = program("sink.bin");
+    ASSERT_GT(sink.size(), 4u);
+    sink[2] = 36;  // 117,188 baud
+    sink[3] = 0;
+    BoardOptions o;
+    o.pingIntervalMs = 5;
+    Board board(o);
+    HostPort port(board.portPath(), B19200);
+    board.loadAndStart(0x00300000, sink);
+    ASSERT_TRUE(waitUntil([&] { return board.debugLog() == "S"; }));
+    port.setBaud(B115200);
+    constexpr std::size_t kBytes = 3000;  // 0.26 s on the line
+    const auto before = board.stats();
+    const auto start = std::chrono::steady_clock::now();
+    port.write(std::vector<std::uint8_t>(kBytes, 0x55));
+    port.write({0x1B});
+    ASSERT_TRUE(waitUntil([&] { return board.inRom(); }));
+    const auto wall = std::chrono::steady_clock::now() - start;
+    const auto after = board.stats();
+    EXPECT_EQ(after.bytesToBoard - before.bytesToBoard, kBytes + 1);
+    // Virtual time never runs ahead of the wall clock by more than a little
+    // (the program's own work); a board running ahead at every byte took
+    // more than twice the line time.
+    const auto line = std::chrono::duration_cast<std::chrono::nanoseconds>(wall).count();
+    EXPECT_LT(static_cast<double>(after.virtualNs - before.virtualNs), 1.3 * static_cast<double>(line));
+}
+
 // A replay that covers a program's output and what it does after: the bytes
 // leave at their own times, before the program switches the UART's rate.
 TEST(Link, OutputLeavesAtItsTimeBeforeTheProgramSwitchesRates) {
