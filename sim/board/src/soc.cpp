@@ -21,7 +21,8 @@ void Soc::powerUp() {
     regs_.clear();
     cbus_.clear();
     regs_[ports::identity] = static_cast<std::uint16_t>(identity_ << 8);
-    regs_[ports::linkDivisor] = static_cast<std::uint16_t>(uartBase() / 19200);
+    setLinkDivisor(static_cast<std::uint16_t>(uartBase() / 19200));
+    linkRxLatch_ = 0;
     pendingLow_ = false;
     haveReadWord_ = false;
     polls_ = {};
@@ -30,7 +31,7 @@ void Soc::powerUp() {
 }
 
 std::uint32_t Soc::linkBaud() const {
-    const std::uint32_t d = ioRegister(ports::linkDivisor);
+    const std::uint32_t d = linkDivisor_;
     return uartBase() / (d ? d : 65536);
 }
 
@@ -55,6 +56,8 @@ void Soc::cbusWrite(std::uint16_t port, std::uint16_t value) {
 }
 
 std::uint16_t Soc::ioRegister(std::uint16_t port) const {
+    if (port == ports::linkRx)
+        return linkRxLatch_;
     auto it = regs_.find(port);
     return it == regs_.end() ? 0 : it->second;
 }
@@ -173,7 +176,7 @@ std::uint16_t Soc::readPort(std::uint16_t port) {
             return ioRegister(port);  // the last byte stays in the register
         const std::uint8_t b = link_.rx.front();
         link_.rx.pop_front();
-        regs_[port] = b;
+        linkRxLatch_ = b;
         ++effects_;
         ++activity_.work;
         ++activity_.linkBytes;
@@ -212,6 +215,8 @@ void Soc::writePort(std::uint16_t port, std::uint16_t value, std::uint16_t mask)
         const auto v = static_cast<std::uint16_t>((r & ~mask) | (value & mask));
         effects_ += v != r;
         r = v;
+        if (port == ports::linkDivisor)
+            linkDivisor_ = v;
         return;
     }
     }

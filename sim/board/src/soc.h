@@ -56,7 +56,7 @@ public:
     // UART input clock: 67.5 MHz / 16 or 55 MHz / 16.
     std::uint32_t uartBase() const { return identity_ == 0x64 ? 4218750 : 3437500; }
     std::uint32_t linkBaud() const;
-    void setLinkDivisor(std::uint16_t d) { regs_[ports::linkDivisor] = d; }
+    void setLinkDivisor(std::uint16_t d) { regs_[ports::linkDivisor] = linkDivisor_ = d; }
 
     // Virtual time: advances with executed instructions.
     std::uint64_t now() const;
@@ -138,6 +138,8 @@ private:
     Cpu cpu_;
     LinkUart link_;
     std::map<std::uint16_t, std::uint16_t> regs_;
+    // The link's registers read on every byte, kept beside the map.
+    std::uint16_t linkDivisor_ = 0, linkRxLatch_ = 0;
     std::vector<std::pair<std::uint16_t, std::uint16_t>> cbus_;
     std::string debugLog_;
     std::function<void(std::string_view)> debugSink_;
