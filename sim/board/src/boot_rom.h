@@ -31,7 +31,14 @@ public:
     // One round: answers what has arrived, pings when due. `lineIdle` says
     // the board's output has left the link (execute waits for it).
     Result step(Clock::time_point now, bool lineIdle);
-    Clock::time_point nextPing() const { return pinging_ ? nextPing_ : Clock::time_point::max(); }
+    // When the next ping is due; none while one is still on its way out
+    // (the line's own movement wakes the board then), so a host that reads
+    // nothing never holds the board awake.
+    Clock::time_point nextPing() const {
+        if (!pinging_ || !out_.empty() || !soc_.link().tx.empty())
+            return Clock::time_point::max();
+        return nextPing_;
+    }
     // An execute was answered; the code starts once the answer has left.
     bool launching() const { return launching_; }
     std::uint64_t framesDropped() const { return dropped_; }

@@ -1,6 +1,7 @@
 // The SoC's registers and memory map as the core sees them.
 #include <gtest/gtest.h>
 
+#include "../src/boot_rom.h"
 #include "../src/soc.h"
 
 using namespace ombra::sim;
@@ -175,4 +176,33 @@ TEST(SocIdleSkipping, ALoopThatLeavesTheFlashAloneIsSkippedPastItsBusyEnd) {
     EXPECT_EQ(on.cx, off.cx);
     EXPECT_GT(on.skipped, kBudget * 99 / 100);
     EXPECT_LT(on.busyEnd, kBudget * 100);  // the flash had become ready on the way
+}
+
+// A ROM whose pings cannot leave (nobody reads the line) names no time to
+// wake for: an overdue ping would keep the board's thread spinning.
+TEST(BootRom, AnOverduePingWaitsForTheLineNotTheClock) {
+    using namespace std::chrono_literals;
+    constexpr auto never = std::chrono::steady_clock::time_point::max();
+    Soc soc(*findFlashPart("SST39LF/VF160"), 0x64, 119);
+    BootRom rom(soc, 0x6401, 100ms);
+    const auto t0 = std::chrono::steady_clock::now();
+    rom.enter(t0);
+    EXPECT_EQ(rom.nextPing(), t0);
+    EXPECT_EQ(rom.step(t0, true), BootRom::Result::busy);  // the first ping
+    EXPECT_EQ(rom.nextPing(), never);                      // still to leave
+    EXPECT_EQ(rom.step(t0, true), BootRom::Result::busy);  // into the UART
+    EXPECT_FALSE(soc.link().tx.empty());
+
+    // A second later it still sits in the UART: the next ping waits for the
+    // line, whatever the clock says.
+    const auto t1 = t0 + 1s;
+    EXPECT_EQ(rom.step(t1, false), BootRom::Result::idle);
+    EXPECT_EQ(rom.nextPing(), never);
+
+    soc.link().tx.clear();  // it has left
+    EXPECT_EQ(rom.nextPing(), t0 + 100ms);
+    EXPECT_EQ(rom.step(t1, true), BootRom::Result::busy);
+    rom.step(t1, true);
+    soc.link().tx.clear();
+    EXPECT_EQ(rom.nextPing(), t1 + 100ms);
 }
