@@ -226,6 +226,19 @@ TEST(Link, PacedInputTakesTheLineTime) {
 // Paced, a board running a program wakes once per stretch of line time and
 // replays it: a long stream still reaches the program a byte time apart, not
 // in bursts that would leave a program no time between bytes.
+// What gaps.bin recorded: empty polls between bytes, six instructions a
+// pass, 119 ns each, at the ROM's 19,263 baud. The first bytes after a quiet
+// line may come together (a slack for the board's own latency).
+static void expectAByteTimeApart(const Board& board, std::size_t bytes) {
+    const double perByte = 1e10 / 19263 / 119 / 6;
+    const auto words = board.readMemory(0x10000, bytes * 2);
+    ASSERT_EQ(words.size(), bytes * 2);
+    for (std::size_t i = 16; i < bytes; ++i) {
+        const unsigned gap = words[2 * i] | words[2 * i + 1] << 8;
+        ASSERT_GE(gap, 0.9 * perByte) << "byte " << i;
+    }
+}
+
 TEST(Link, APacedStreamReachesTheProgramAByteTimeApartWithFewWakes) {
     const auto gaps = program("gaps.bin");
     ASSERT_FALSE(gaps.empty());
@@ -243,16 +256,7 @@ TEST(Link, APacedStreamReachesTheProgramAByteTimeApartWithFewWakes) {
     const auto after = board.stats();
     EXPECT_EQ(after.bytesToBoard - before.bytesToBoard, kBytes + 1);
 
-    // Empty polls in a byte time: six instructions a pass, 119 ns each, at
-    // the ROM's 19,263 baud. The first bytes after a quiet line may come
-    // together (a slack for the board's own latency).
-    const double perByte = 1e10 / 19263 / 119 / 6;
-    const auto words = board.readMemory(0x10000, kBytes * 2);
-    ASSERT_EQ(words.size(), kBytes * 2);
-    for (std::size_t i = 16; i < kBytes; ++i) {
-        const unsigned gap = words[2 * i] | words[2 * i + 1] << 8;
-        ASSERT_GE(gap, 0.9 * perByte) << "byte " << i;
-    }
+    expectAByteTimeApart(board, kBytes);
     // One wake per byte would be 400 for the stream alone.
     EXPECT_LT(after.sleeps - before.sleeps, kBytes / 2);
 }
@@ -282,13 +286,7 @@ TEST(Link, BytesKeepTheirSpacingAfterTheBoardGaveUpLineTime) {
     ASSERT_TRUE(waitUntil([&] { return board.inRom(); }));
     EXPECT_EQ(board.debugLog(), "G!");
 
-    const double perByte = 1e10 / 19263 / 119 / 6;
-    const auto words = board.readMemory(0x10000, kBytes * 2);
-    ASSERT_EQ(words.size(), kBytes * 2);
-    for (std::size_t i = 16; i < kBytes; ++i) {
-        const unsigned gap = words[2 * i] | words[2 * i + 1] << 8;
-        ASSERT_GE(gap, 0.9 * perByte) << "byte " << i;
-    }
+    expectAByteTimeApart(board, kBytes);
 }
 
 // A program that waits for the link between bytes (a loop that changes
