@@ -50,6 +50,7 @@ void Cpu::reset(std::uint16_t cs, std::uint16_t ip)
     inhibit_ = false;
     skipPeriod_ = 0;
     stop_ = false;
+    attention_ = false;
 }
 
 void Cpu::mapRam(std::uint8_t* base, std::uint32_t size)
@@ -176,6 +177,7 @@ std::uint64_t Exec::run(std::uint64_t n)
             break;
     }
     c.stop_ = false;
+    c.attention_ = skipRequested();
     return done;
 }
 

@@ -62,12 +62,14 @@ struct Exec {
     }
     OMBRA_HOT bool skipRequested() const { return c.skipPeriod_ != 0; }
     OMBRA_HOT bool stopRequested() const { return c.stop_; }
+    OMBRA_HOT bool attention() const { return c.attention_; }
     // Counts the passes a device asked to skip, as far as `left` allows.
     std::uint64_t takeSkip(std::uint64_t left)
     {
         const std::uint64_t passes = std::min(c.skipMax_, left / c.skipPeriod_);
         const std::uint64_t n = passes * c.skipPeriod_;
         c.skipPeriod_ = 0;
+        c.attention_ = c.stop_;
         c.count_ += n;
         c.skipped_ += n;
         return n;

@@ -210,7 +210,7 @@ struct Fast {
         r.ip = ip;
         const std::uint16_t cs = r.cs;
         access();
-        return r.ip != ip || r.cs != cs || x.skipRequested() || x.stopRequested() ? 2 : 1;
+        return r.ip != ip || r.cs != cs || x.attention() ? 2 : 1;
     }
 
     // Runs one instruction: 0 (with nothing changed) when it is not one of
@@ -461,7 +461,7 @@ std::uint64_t Exec::runFast(const std::uint8_t* code, std::uint64_t n)
         ++c.count_;
         // A device read through memory (the flash) may have asked for a
         // skip or a stop too; the run ends with the instruction that asked.
-        if (ran != 1 || skipRequested() || stopRequested())
+        if (ran != 1 || attention())
             break;
     }
     return k;

@@ -75,12 +75,13 @@ public:
     {
         skipPeriod_ = period;
         skipMax_ = maxPasses;
+        attention_ = true;
     }
     // Of instructions(), those counted by skipPasses.
     std::uint64_t skipped() const { return skipped_; }
     // Called from a device callback: run() returns when the current
     // instruction ends (the device wants the time to move on first).
-    void requestStop() { stop_ = true; }
+    void requestStop() { stop_ = true; attention_ = true; }
 
     std::uint32_t physical(std::uint16_t seg, std::uint16_t off) const {
         return ((std::uint32_t(seg) << shift_) + off) & mask_;
@@ -108,6 +109,7 @@ private:
     std::uint64_t ramChanges_ = 0;
     std::uint64_t skipPeriod_ = 0, skipMax_ = 0, skipped_ = 0;
     bool stop_ = false;
+    bool attention_ = false;  // a skip or a stop waits: one test an instruction
     std::uint8_t* ram_ = nullptr;
     std::uint32_t ramSize_ = 0;
     std::function<void(const std::string&)> trace_;
