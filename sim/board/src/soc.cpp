@@ -167,7 +167,9 @@ std::uint16_t Soc::readPort(std::uint16_t port) {
             s |= ports::txReady;
         if (link_.rx.empty())
             ++activity_.idlePolls;
-        if (skipping_)
+        // A byte waiting and room to send: a loop here would take the byte
+        // or send, not wait (one that ignores both merely runs unskipped).
+        if (skipping_ && s != (ports::rxReady | ports::txReady))
             watchForIdleLoop();
         return s;
     }
@@ -236,10 +238,14 @@ void Soc::debugOut(std::uint8_t byte) {
 
 namespace ombra::sim {
 
-bool Soc::PollState::sameState(const PollState& o) const {
-    return valid && o.valid && std::memcmp(&regs, &o.regs, sizeof regs) == 0 && ramChanges == o.ramChanges &&
-           effects == o.effects && flashKey == o.flashKey && rx == o.rx && tx == o.tx &&
-           haveReadWord == o.haveReadWord && readWordAddr == o.readWordAddr && readWord == o.readWord;
+// Compared with the machine as it stands, so a read that finds no loop
+// copies nothing but into the slot it takes.
+bool Soc::atPoll(const PollState& q) const {
+    const Registers& r = cpu_.regs();
+    return q.valid && q.regs.ip == r.ip && std::memcmp(&q.regs, &r, sizeof r) == 0 &&
+           q.ramChanges == cpu_.ramChanges() && q.effects == effects_ && q.flashKey == flashKey_ &&
+           q.rx == link_.rx.size() && q.tx == link_.tx.size() && q.haveReadWord == haveReadWord_ &&
+           q.readWordAddr == readWordAddr_ && q.readWord == readWord_;
 }
 
 // Called at a link status read, and at a flash read of the address read
@@ -252,38 +258,28 @@ void Soc::watchForIdleLoop() {
         flashKey_ = flash_->stateKey();
         keyAccesses_ = flashAccesses_;
     }
-    PollState p;
-    p.valid = true;
-    p.regs = cpu_.regs();
-    p.ramChanges = cpu_.ramChanges();
-    p.effects = effects_;
-    p.flashKey = flashKey_;
-    p.executed = cpu_.instructions() - cpu_.skipped();
-    p.flashAccesses = flashAccesses_;
-    p.now = now();
-    p.rx = link_.rx.size();
-    p.tx = link_.tx.size();
-    p.haveReadWord = haveReadWord_;
-    p.readWordAddr = readWordAddr_;
-    p.readWord = readWord_;
+    const std::uint64_t executed = cpu_.instructions() - cpu_.skipped();
+    const std::uint64_t at = now();
     for (PollState& q : polls_) {
-        if (!q.sameState(p))
+        if (!atPoll(q))
             continue;
-        const std::uint64_t period = p.executed - q.executed;
-        const bool metFlash = p.flashAccesses != q.flashAccesses;
+        const std::uint64_t period = executed - q.executed;
+        const bool metFlash = flashAccesses_ != q.flashAccesses;
         const std::uint64_t since = q.now;
-        q = p;
+        q.executed = executed;
+        q.flashAccesses = flashAccesses_;
+        q.now = at;
         if (period == 0)
             return;
         std::uint64_t passes = UINT64_MAX;
         if (metFlash) {
-            const std::uint64_t change = flash_->nextChange(p.now);
+            const std::uint64_t change = flash_->nextChange(at);
             if (flash_->nextChange(since) != change)
                 return;  // the flash changed during this pass: a new loop from here
             if (change != UINT64_MAX && nsPerInstruction_ != 0) {
                 // The pass run after the skipped ones must still end before
                 // the change, to see the flash as this one did.
-                const std::uint64_t fit = (change - p.now) / (period * nsPerInstruction_);
+                const std::uint64_t fit = (change - at) / (period * nsPerInstruction_);
                 passes = fit > 1 ? fit - 1 : 0;
             }
         }
@@ -293,7 +289,20 @@ void Soc::watchForIdleLoop() {
             workAtLinkWait_ = activity_.work;
         return;
     }
-    polls_[nextPoll_++ % polls_.size()] = p;
+    PollState& p = polls_[nextPoll_++ % polls_.size()];
+    p.valid = true;
+    p.regs = cpu_.regs();
+    p.ramChanges = cpu_.ramChanges();
+    p.effects = effects_;
+    p.flashKey = flashKey_;
+    p.executed = executed;
+    p.flashAccesses = flashAccesses_;
+    p.now = at;
+    p.rx = link_.rx.size();
+    p.tx = link_.tx.size();
+    p.haveReadWord = haveReadWord_;
+    p.readWordAddr = readWordAddr_;
+    p.readWord = readWord_;
 }
 
 } // namespace ombra::sim

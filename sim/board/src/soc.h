@@ -123,8 +123,8 @@ private:
         bool haveReadWord = false;
         std::uint32_t readWordAddr = 0;
         std::uint16_t readWord = 0;
-        bool sameState(const PollState& o) const;
     };
+    bool atPoll(const PollState& q) const;  // the machine is as q found it
     void watchForIdleLoop();
 
     std::uint16_t readPort(std::uint16_t port);
