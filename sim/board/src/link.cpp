@@ -21,7 +21,7 @@ constexpr auto kBurstWindow = 4ms;
 // thread got no processor (a loaded host).
 constexpr auto kLagLimit = 20ms;
 constexpr std::size_t kOutboundLimit = 64;
-constexpr std::size_t kReadLimit = 64;  // bytes per read from the pty
+constexpr std::size_t kReadLimit = 1024;  // bytes per read from the pty (a wake takes up to 512)
 
 std::runtime_error sysError(const char* what) {
     return std::runtime_error(std::string(what) + ": " + std::strerror(errno));
