@@ -356,6 +356,12 @@ OMBRA_HOT int Fast::step()
         else
             writeE<true>(word());
         break;
+    case 0x68: case 0x6A: {
+        if (x.c.model() != Model::i80186)
+            return 0;  // a conditional jump on the 8086
+        push(op == 0x68 ? word() : std::uint16_t(std::int8_t(byte())));
+        break;
+    }
     case 0xC0: case 0xC1: {
         if (x.c.model() != Model::i80186)
             return 0;  // RET on the 8086
