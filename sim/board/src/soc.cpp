@@ -240,9 +240,9 @@ namespace ombra::sim {
 
 // Compared with the machine as it stands, so a read that finds no loop
 // copies nothing but into the slot it takes.
-bool Soc::atPoll(const PollState& q) const {
+inline bool Soc::atPoll(const PollState& q) const {
     const Registers& r = cpu_.regs();
-    return q.valid && q.regs.ip == r.ip && std::memcmp(&q.regs, &r, sizeof r) == 0 &&
+    return q.regs.ip == r.ip && q.valid && std::memcmp(&q.regs, &r, sizeof r) == 0 &&
            q.ramChanges == cpu_.ramChanges() && q.effects == effects_ && q.flashKey == flashKey_ &&
            q.rx == link_.rx.size() && q.tx == link_.tx.size() && q.haveReadWord == haveReadWord_ &&
            q.readWordAddr == readWordAddr_ && q.readWord == readWord_;
