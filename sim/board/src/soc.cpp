@@ -30,11 +30,6 @@ void Soc::powerUp() {
     cpu_.reset(memmap::romSegment, memmap::romEntryOffset);
 }
 
-std::uint32_t Soc::linkBaud() const {
-    const std::uint32_t d = linkDivisor_;
-    return uartBase() / (d ? d : 65536);
-}
-
 std::uint64_t Soc::now() const { return baseNs_ + cpu_.instructions() * nsPerInstruction_; }
 
 Soc::Activity Soc::takeActivity() {
@@ -218,7 +213,7 @@ void Soc::writePort(std::uint16_t port, std::uint16_t value, std::uint16_t mask)
         effects_ += v != r;
         r = v;
         if (port == ports::linkDivisor)
-            linkDivisor_ = v;
+            divisorChanged(v);
         return;
     }
     }

@@ -55,8 +55,11 @@ public:
 
     // UART input clock: 67.5 MHz / 16 or 55 MHz / 16.
     std::uint32_t uartBase() const { return identity_ == 0x64 ? 4218750 : 3437500; }
-    std::uint32_t linkBaud() const;
-    void setLinkDivisor(std::uint16_t d) { regs_[ports::linkDivisor] = linkDivisor_ = d; }
+    std::uint32_t linkBaud() const { return linkBaud_; }
+    void setLinkDivisor(std::uint16_t d) {
+        regs_[ports::linkDivisor] = d;
+        divisorChanged(d);
+    }
 
     // Virtual time: advances with executed instructions.
     std::uint64_t now() const;
@@ -138,8 +141,12 @@ private:
     Cpu cpu_;
     LinkUart link_;
     std::map<std::uint16_t, std::uint16_t> regs_;
-    // The link's registers read on every byte, kept beside the map.
-    std::uint16_t linkDivisor_ = 0, linkRxLatch_ = 0;
+    // The link's receive register and rate, read on every byte, kept beside the map.
+    std::uint16_t linkRxLatch_ = 0;
+    std::uint32_t linkBaud_ = 0;
+    void divisorChanged(std::uint16_t d) {
+        linkBaud_ = uartBase() / (d ? d : 65536u);
+    }
     std::vector<std::pair<std::uint16_t, std::uint16_t>> cbus_;
     std::string debugLog_;
     std::function<void(std::string_view)> debugSink_;
