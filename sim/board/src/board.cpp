@@ -151,7 +151,10 @@ struct Board::Impl {
             const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - now);
             timespec ts{static_cast<time_t>(wait.count() / 1'000'000'000),
                         static_cast<long>(wait.count() % 1'000'000'000)};
-            ppoll(&p, 1, &ts, nullptr);
+            if (ppoll(&p, 1, &ts, nullptr) > 0 && (p.revents & POLLIN)) {
+                std::lock_guard lock(m);
+                link.hostWrote();
+            }
             sleeps.fetch_add(1, std::memory_order_relaxed);
         }
     }

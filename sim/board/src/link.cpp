@@ -20,6 +20,9 @@ constexpr auto kBurstWindow = 4ms;
 // The board loop comes round every 2 ms at most; a longer absence means its
 // thread got no processor (a loaded host).
 constexpr auto kLagLimit = 20ms;
+// How long an empty host side is taken as still empty, unless the board is
+// woken for input.
+constexpr auto kQuietLook = 200us;
 constexpr std::size_t kOutboundLimit = 64;
 constexpr std::size_t kReadLimit = 1024;  // bytes per read from the pty (a wake takes up to 512)
 
@@ -169,8 +172,13 @@ void Link::receive(std::uint32_t uartBaud, Clock::time_point now, std::size_t ma
     // either rate, so they arrive as sent. A board on time, or a rate that
     // stayed, judges every byte. Measured on the clock, not on `now`, which
     // may be a moment the board is catching up with.
-    host_ = hostBaud();
     const auto clock = Clock::now();
+    // The host's side was empty a moment ago and the board has not been
+    // woken for input since: a look now would find it so again (and cost
+    // two system calls, on every round of an idle board).
+    if (quiet_ && clock - quietAt_ < kQuietLook)
+        return;
+    host_ = hostBaud();
     const bool lagged = lastService_ != Clock::time_point{} && clock - std::max(lastService_, stallUntil_) > kLagLimit;
     if (lagged && host_ != lastHostBaud_) {
         int waiting = 0;
@@ -190,6 +198,7 @@ void Link::receive(std::uint32_t uartBaud, Clock::time_point now, std::size_t ma
         const ssize_t got = ::read(master_, buf, n);
         if (got <= 0) {
             quiet_ = true;
+            quietAt_ = clock;
             return;
         }
         max -= static_cast<std::size_t>(got);
@@ -209,6 +218,7 @@ void Link::receive(std::uint32_t uartBaud, Clock::time_point now, std::size_t ma
         }
         if (static_cast<std::size_t>(got) < n) {
             quiet_ = true;
+            quietAt_ = clock;
             return;
         }
     }

@@ -60,6 +60,8 @@ public:
     Clock::time_point nextMove(const LinkUart& uart, std::uint32_t uartBaud, Clock::time_point after) const;
     // The last receive found the host's side empty: it is not ahead of the line.
     bool quiet() const { return quiet_; }
+    // The board woke because the host wrote: the next receive looks at once.
+    void hostWrote() { quiet_ = false; }
     // Bytes taken from the host, not yet in the UART.
     std::size_t inbound() const { return in_.queue.size(); }
     // Bytes on their way to the host, not yet written.
@@ -137,6 +139,7 @@ private:
     std::uint32_t lastHostBaud_ = 0;
     std::uint32_t host_ = 0;  // the host's rate at the last receive
     bool quiet_ = true;
+    Clock::time_point quietAt_{};  // when the last receive found the host's side empty
     std::size_t waitedIn_ = 0;  // bytes of unknown rate: they waited while the board lagged
     std::uint64_t totalIn_ = 0, totalOut_ = 0;
 };
