@@ -458,16 +458,19 @@ std::uint64_t Exec::runFast(const std::uint8_t* code, std::uint64_t n)
     // IP stays in the local between instructions: nothing else moves it
     // while the fast path runs, except a device callback, which io() sees.
     Fast f{*this, r, code, r.ip};
+    // A local the emulated memory's byte stores cannot alias: the CPU's
+    // address stays in a register, not reloaded through this Exec.
+    Cpu& cpu = c;
     std::uint64_t k = 0;
     while (k < n) {
         const int ran = f.step();
         if (ran == 0)
             break;
         ++k;
-        ++c.count_;
+        ++cpu.count_;
         // A device read through memory (the flash) may have asked for a
         // skip or a stop too; the run ends with the instruction that asked.
-        if (ran != 1 || attention())
+        if (ran != 1 || cpu.attention_)
             break;
     }
     return k;
