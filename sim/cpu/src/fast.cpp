@@ -228,222 +228,225 @@ struct Fast {
 
 OMBRA_HOT int Fast::step()
 {
-    const std::uint8_t op = byte();
-    switch (op) {
-    OMBRA_ALU_CASES(0x00, Op::add)
-    OMBRA_ALU_CASES(0x08, Op::or_)
-    OMBRA_ALU_CASES(0x10, Op::adc)
-    OMBRA_ALU_CASES(0x18, Op::sbb)
-    OMBRA_ALU_CASES(0x20, Op::and_)
-    OMBRA_ALU_CASES(0x28, Op::sub)
-    OMBRA_ALU_CASES(0x30, Op::xor_)
-    OMBRA_ALU_CASES(0x38, Op::cmp)
-    // Segment prefixes: the next instruction's data segment. A second
-    // prefix, or an instruction the fast path leaves alone, goes to the
-    // general path whole (IP still points at the prefix).
-    case 0x26: case 0x2E: case 0x36: case 0x3E: {
-        if (override_ >= 0)
-            return 0;
-        override_ = op == 0x26 ? r.es : op == 0x2E ? r.cs : op == 0x36 ? r.ss : r.ds;
-        const int ran = step();
-        override_ = -1;
-        return ran;
-    }
-    // ES and DS move freely here (the fast path reads them per access);
-    // SS and CS loads are the general path's (interrupt shadow, CS change).
-    case 0x06: push(r.es); break;
-    case 0x0E: push(r.cs); break;
-    case 0x16: push(r.ss); break;
-    case 0x1E: push(r.ds); break;
-    case 0x07: r.es = pop(); break;
-    case 0x1F: r.ds = pop(); break;
-    case 0x40: case 0x41: case 0x42: case 0x43: case 0x44: case 0x45: case 0x46: case 0x47:
-    case 0x48: case 0x49: case 0x4A: case 0x4B: case 0x4C: case 0x4D: case 0x4E: case 0x4F: {
-        std::uint16_t& v = r16(op & 7);
-        v = incdec(op & 8, v, true, r.flags);
-        break;
-    }
-    case 0x50: case 0x51: case 0x52: case 0x53: case 0x54: case 0x55: case 0x56: case 0x57:
-        // SP is stored as it is after the decrement.
-        r.sp = std::uint16_t(r.sp - 2);
-        x.wrw(r.ss, r.sp, r16(op & 7));
-        break;
-    case 0x58: case 0x59: case 0x5A: case 0x5B: case 0x5C: case 0x5D: case 0x5E: case 0x5F: {
-        const std::uint16_t v = pop();
-        r16(op & 7) = v;
-        break;
-    }
-    case 0x70: case 0x71: case 0x72: case 0x73: case 0x74: case 0x75: case 0x76: case 0x77:
-    case 0x78: case 0x79: case 0x7A: case 0x7B: case 0x7C: case 0x7D: case 0x7E: case 0x7F:
-        jump(condition(op & 15, r.flags), std::int8_t(byte()));
-        break;
-    case 0x80: modrm(); aluImm<false, false>(); break;
-    case 0x81: modrm(); aluImm<true, false>(); break;
-    case 0x83: modrm(); aluImm<true, true>(); break;
-    case 0x84: modrm(); arith(Op::and_, readE<false>(), get<false>(reg), false, r.flags); break;
-    case 0x85: modrm(); arith(Op::and_, readE<true>(), get<true>(reg), true, r.flags); break;
-    case 0x86: {
-        modrm();
-        const std::uint16_t a = readE<false>();
-        writeE<false>(get<false>(reg));
-        set<false>(reg, a);
-        break;
-    }
-    case 0x87: {
-        modrm();
-        const std::uint16_t a = readE<true>();
-        writeE<true>(get<true>(reg));
-        set<true>(reg, a);
-        break;
-    }
-    case 0x88: modrm(); writeE<false>(get<false>(reg)); break;
-    case 0x89: modrm(); writeE<true>(get<true>(reg)); break;
-    case 0x8A: modrm(); set<false>(reg, readE<false>()); break;
-    case 0x8B: modrm(); set<true>(reg, readE<true>()); break;
-    case 0x8D:
-        modrm();
-        if (mod == 3)
-            return 0;  // undefined register form: the general path's
-        r16(reg) = off;
-        break;
-    case 0x8C:
-        modrm();
-        if (reg > 3)
-            return 0;  // differs between the models
-        writeE<true>(reg == 0 ? r.es : reg == 1 ? r.cs : reg == 2 ? r.ss : r.ds);
-        break;
-    case 0x8E:
-        modrm();
-        if (reg == 0)
-            r.es = readE<true>();
-        else if (reg == 3)
-            r.ds = readE<true>();
-        else
-            return 0;
-        break;
-    case 0x90: break;
-    case 0x91: case 0x92: case 0x93: case 0x94: case 0x95: case 0x96: case 0x97:
-        std::swap(r.ax, r16(op & 7));
-        break;
-    case 0x98: r.ax = std::uint16_t(std::int8_t(r.ax)); break;
-    case 0x99: r.dx = (r.ax & 0x8000) ? 0xFFFF : 0; break;
-    case 0xA0: { const std::uint16_t o = word(); r8(0) = x.rdb(dataSeg(), o); break; }
-    case 0xA1: { const std::uint16_t o = word(); r.ax = x.rdw(dataSeg(), o); break; }
-    case 0xA2: { const std::uint16_t o = word(); x.wrb(dataSeg(), o, std::uint8_t(r.ax)); break; }
-    case 0xA3: { const std::uint16_t o = word(); x.wrw(dataSeg(), o, r.ax); break; }
-    case 0xA8: arith(Op::and_, r8(0), byte(), false, r.flags); break;
-    case 0xA9: arith(Op::and_, r.ax, word(), true, r.flags); break;
-    case 0xB0: case 0xB1: case 0xB2: case 0xB3: case 0xB4: case 0xB5: case 0xB6: case 0xB7:
-        r8(op & 7) = byte();
-        break;
-    case 0xB8: case 0xB9: case 0xBA: case 0xBB: case 0xBC: case 0xBD: case 0xBE: case 0xBF:
-        r16(op & 7) = word();
-        break;
-    case 0xC2: {
-        const std::uint16_t n = word();
-        ip = pop();
-        r.sp = std::uint16_t(r.sp + n);
-        break;
-    }
-    case 0xC3: ip = pop(); break;
-    case 0xC6:
-    case 0xC7:
-        modrm();
-        if (reg != 0)
-            return 0;  // undefined forms differ between the models
-        if (op == 0xC6)
-            writeE<false>(byte());
-        else
-            writeE<true>(word());
-        break;
-    case 0x68: case 0x6A: {
-        if (x.c.model() != Model::i80186)
-            return 0;  // a conditional jump on the 8086
-        push(op == 0x68 ? word() : std::uint16_t(std::int8_t(byte())));
-        break;
-    }
-    case 0xC0: case 0xC1: {
-        if (x.c.model() != Model::i80186)
-            return 0;  // RET on the 8086
-        modrm();
-        if (reg == 6)
-            return 0;
-        shiftBy(op & 1, byte() & 0x1F);
-        break;
-    }
-    case 0xD0: case 0xD1: case 0xD2: case 0xD3: {
-        modrm();
-        if (reg == 6)
-            return 0;  // differs between the models
-        unsigned count = 1;
-        if (op >= 0xD2) {
-            count = r.cx & 0xFF;
-            if (x.c.model() == Model::i80186)
-                count &= 0x1F;
-        }
-        shiftBy(op & 1, count);
-        break;
-    }
-    case 0xE0: case 0xE1: case 0xE2: {
-        const std::int8_t rel = std::int8_t(byte());
-        r.cx = std::uint16_t(r.cx - 1);
-        bool take = r.cx != 0;
-        if (op == 0xE1)
-            take = take && (r.flags & ZF);
-        else if (op == 0xE0)
-            take = take && !(r.flags & ZF);
-        jump(take, rel);
-        break;
-    }
-    case 0xE3: jump(r.cx == 0, std::int8_t(byte())); break;
-    case 0xE4: { const std::uint8_t p = byte(); return io([&] { r8(0) = x.bus().in8(p); }); }
-    case 0xE5: { const std::uint8_t p = byte(); return io([&] { r.ax = x.bus().in16(p); }); }
-    case 0xE6: { const std::uint8_t p = byte(); return io([&] { x.bus().out8(p, std::uint8_t(r.ax)); }); }
-    case 0xE7: { const std::uint8_t p = byte(); return io([&] { x.bus().out16(p, r.ax); }); }
-    case 0xE8: {
-        const std::uint16_t rel = word();
-        push(ip);
-        ip = std::uint16_t(ip + rel);
-        break;
-    }
-    case 0xE9: { const std::uint16_t rel = word(); ip = std::uint16_t(ip + rel); break; }
-    case 0xEB: jump(true, std::int8_t(byte())); break;
-    case 0xEC: return io([&] { r8(0) = x.bus().in8(r.dx); });
-    case 0xED: return io([&] { r.ax = x.bus().in16(r.dx); });
-    case 0xEE: return io([&] { x.bus().out8(r.dx, std::uint8_t(r.ax)); });
-    case 0xEF: return io([&] { x.bus().out16(r.dx, r.ax); });
-    case 0xF5: r.flags ^= CF; break;
-    case 0xF8: r.flags &= ~CF; break;
-    case 0xF9: r.flags |= CF; break;
-    case 0xFC: r.flags &= ~DF; break;
-    case 0xFD: r.flags |= DF; break;
-    case 0xFE:
-        modrm();
-        if (reg > 1)
-            return 0;
-        writeE<false>(incdec(reg, readE<false>(), false, r.flags));
-        break;
-    case 0xFF:
-        modrm();
-        switch (reg) {
-        case 0: case 1: writeE<true>(incdec(reg, readE<true>(), true, r.flags)); break;
-        case 2: {
-            const std::uint16_t target = readE<true>();
-            push(ip);
-            ip = target;
+    override_ = -1;
+    for (;;) {  // once more after each segment prefix
+        const std::uint8_t op = byte();
+        switch (op) {
+        OMBRA_ALU_CASES(0x00, Op::add)
+        OMBRA_ALU_CASES(0x08, Op::or_)
+        OMBRA_ALU_CASES(0x10, Op::adc)
+        OMBRA_ALU_CASES(0x18, Op::sbb)
+        OMBRA_ALU_CASES(0x20, Op::and_)
+        OMBRA_ALU_CASES(0x28, Op::sub)
+        OMBRA_ALU_CASES(0x30, Op::xor_)
+        OMBRA_ALU_CASES(0x38, Op::cmp)
+        // Segment prefixes: the next instruction's data segment. A second
+        // prefix, or an instruction the fast path leaves alone, goes to the
+        // general path whole (IP still points at the prefix). The prefix
+        // loops rather than recursing: a call would take the decode state's
+        // address and move it out of the host's registers.
+        case 0x26: case 0x2E: case 0x36: case 0x3E:
+            if (override_ >= 0)
+                return 0;
+            override_ = op == 0x26 ? r.es : op == 0x2E ? r.cs : op == 0x36 ? r.ss : r.ds;
+            continue;
+        // ES and DS move freely here (the fast path reads them per access);
+        // SS and CS loads are the general path's (interrupt shadow, CS change).
+        case 0x06: push(r.es); break;
+        case 0x0E: push(r.cs); break;
+        case 0x16: push(r.ss); break;
+        case 0x1E: push(r.ds); break;
+        case 0x07: r.es = pop(); break;
+        case 0x1F: r.ds = pop(); break;
+        case 0x40: case 0x41: case 0x42: case 0x43: case 0x44: case 0x45: case 0x46: case 0x47:
+        case 0x48: case 0x49: case 0x4A: case 0x4B: case 0x4C: case 0x4D: case 0x4E: case 0x4F: {
+            std::uint16_t& v = r16(op & 7);
+            v = incdec(op & 8, v, true, r.flags);
             break;
         }
-        case 4: ip = readE<true>(); break;
-        case 6: {
+        case 0x50: case 0x51: case 0x52: case 0x53: case 0x54: case 0x55: case 0x56: case 0x57:
+            // SP is stored as it is after the decrement.
             r.sp = std::uint16_t(r.sp - 2);
-            x.wrw(r.ss, r.sp, readE<true>());
+            x.wrw(r.ss, r.sp, r16(op & 7));
+            break;
+        case 0x58: case 0x59: case 0x5A: case 0x5B: case 0x5C: case 0x5D: case 0x5E: case 0x5F: {
+            const std::uint16_t v = pop();
+            r16(op & 7) = v;
             break;
         }
-        default: return 0;
+        case 0x70: case 0x71: case 0x72: case 0x73: case 0x74: case 0x75: case 0x76: case 0x77:
+        case 0x78: case 0x79: case 0x7A: case 0x7B: case 0x7C: case 0x7D: case 0x7E: case 0x7F:
+            jump(condition(op & 15, r.flags), std::int8_t(byte()));
+            break;
+        case 0x80: modrm(); aluImm<false, false>(); break;
+        case 0x81: modrm(); aluImm<true, false>(); break;
+        case 0x83: modrm(); aluImm<true, true>(); break;
+        case 0x84: modrm(); arith(Op::and_, readE<false>(), get<false>(reg), false, r.flags); break;
+        case 0x85: modrm(); arith(Op::and_, readE<true>(), get<true>(reg), true, r.flags); break;
+        case 0x86: {
+            modrm();
+            const std::uint16_t a = readE<false>();
+            writeE<false>(get<false>(reg));
+            set<false>(reg, a);
+            break;
+        }
+        case 0x87: {
+            modrm();
+            const std::uint16_t a = readE<true>();
+            writeE<true>(get<true>(reg));
+            set<true>(reg, a);
+            break;
+        }
+        case 0x88: modrm(); writeE<false>(get<false>(reg)); break;
+        case 0x89: modrm(); writeE<true>(get<true>(reg)); break;
+        case 0x8A: modrm(); set<false>(reg, readE<false>()); break;
+        case 0x8B: modrm(); set<true>(reg, readE<true>()); break;
+        case 0x8D:
+            modrm();
+            if (mod == 3)
+                return 0;  // undefined register form: the general path's
+            r16(reg) = off;
+            break;
+        case 0x8C:
+            modrm();
+            if (reg > 3)
+                return 0;  // differs between the models
+            writeE<true>(reg == 0 ? r.es : reg == 1 ? r.cs : reg == 2 ? r.ss : r.ds);
+            break;
+        case 0x8E:
+            modrm();
+            if (reg == 0)
+                r.es = readE<true>();
+            else if (reg == 3)
+                r.ds = readE<true>();
+            else
+                return 0;
+            break;
+        case 0x90: break;
+        case 0x91: case 0x92: case 0x93: case 0x94: case 0x95: case 0x96: case 0x97:
+            std::swap(r.ax, r16(op & 7));
+            break;
+        case 0x98: r.ax = std::uint16_t(std::int8_t(r.ax)); break;
+        case 0x99: r.dx = (r.ax & 0x8000) ? 0xFFFF : 0; break;
+        case 0xA0: { const std::uint16_t o = word(); r8(0) = x.rdb(dataSeg(), o); break; }
+        case 0xA1: { const std::uint16_t o = word(); r.ax = x.rdw(dataSeg(), o); break; }
+        case 0xA2: { const std::uint16_t o = word(); x.wrb(dataSeg(), o, std::uint8_t(r.ax)); break; }
+        case 0xA3: { const std::uint16_t o = word(); x.wrw(dataSeg(), o, r.ax); break; }
+        case 0xA8: arith(Op::and_, r8(0), byte(), false, r.flags); break;
+        case 0xA9: arith(Op::and_, r.ax, word(), true, r.flags); break;
+        case 0xB0: case 0xB1: case 0xB2: case 0xB3: case 0xB4: case 0xB5: case 0xB6: case 0xB7:
+            r8(op & 7) = byte();
+            break;
+        case 0xB8: case 0xB9: case 0xBA: case 0xBB: case 0xBC: case 0xBD: case 0xBE: case 0xBF:
+            r16(op & 7) = word();
+            break;
+        case 0xC2: {
+            const std::uint16_t n = word();
+            ip = pop();
+            r.sp = std::uint16_t(r.sp + n);
+            break;
+        }
+        case 0xC3: ip = pop(); break;
+        case 0xC6:
+        case 0xC7:
+            modrm();
+            if (reg != 0)
+                return 0;  // undefined forms differ between the models
+            if (op == 0xC6)
+                writeE<false>(byte());
+            else
+                writeE<true>(word());
+            break;
+        case 0x68: case 0x6A: {
+            if (x.c.model() != Model::i80186)
+                return 0;  // a conditional jump on the 8086
+            push(op == 0x68 ? word() : std::uint16_t(std::int8_t(byte())));
+            break;
+        }
+        case 0xC0: case 0xC1: {
+            if (x.c.model() != Model::i80186)
+                return 0;  // RET on the 8086
+            modrm();
+            if (reg == 6)
+                return 0;
+            shiftBy(op & 1, byte() & 0x1F);
+            break;
+        }
+        case 0xD0: case 0xD1: case 0xD2: case 0xD3: {
+            modrm();
+            if (reg == 6)
+                return 0;  // differs between the models
+            unsigned count = 1;
+            if (op >= 0xD2) {
+                count = r.cx & 0xFF;
+                if (x.c.model() == Model::i80186)
+                    count &= 0x1F;
+            }
+            shiftBy(op & 1, count);
+            break;
+        }
+        case 0xE0: case 0xE1: case 0xE2: {
+            const std::int8_t rel = std::int8_t(byte());
+            r.cx = std::uint16_t(r.cx - 1);
+            bool take = r.cx != 0;
+            if (op == 0xE1)
+                take = take && (r.flags & ZF);
+            else if (op == 0xE0)
+                take = take && !(r.flags & ZF);
+            jump(take, rel);
+            break;
+        }
+        case 0xE3: jump(r.cx == 0, std::int8_t(byte())); break;
+        case 0xE4: { const std::uint8_t p = byte(); return io([&] { r8(0) = x.bus().in8(p); }); }
+        case 0xE5: { const std::uint8_t p = byte(); return io([&] { r.ax = x.bus().in16(p); }); }
+        case 0xE6: { const std::uint8_t p = byte(); return io([&] { x.bus().out8(p, std::uint8_t(r.ax)); }); }
+        case 0xE7: { const std::uint8_t p = byte(); return io([&] { x.bus().out16(p, r.ax); }); }
+        case 0xE8: {
+            const std::uint16_t rel = word();
+            push(ip);
+            ip = std::uint16_t(ip + rel);
+            break;
+        }
+        case 0xE9: { const std::uint16_t rel = word(); ip = std::uint16_t(ip + rel); break; }
+        case 0xEB: jump(true, std::int8_t(byte())); break;
+        case 0xEC: return io([&] { r8(0) = x.bus().in8(r.dx); });
+        case 0xED: return io([&] { r.ax = x.bus().in16(r.dx); });
+        case 0xEE: return io([&] { x.bus().out8(r.dx, std::uint8_t(r.ax)); });
+        case 0xEF: return io([&] { x.bus().out16(r.dx, r.ax); });
+        case 0xF5: r.flags ^= CF; break;
+        case 0xF8: r.flags &= ~CF; break;
+        case 0xF9: r.flags |= CF; break;
+        case 0xFC: r.flags &= ~DF; break;
+        case 0xFD: r.flags |= DF; break;
+        case 0xFE:
+            modrm();
+            if (reg > 1)
+                return 0;
+            writeE<false>(incdec(reg, readE<false>(), false, r.flags));
+            break;
+        case 0xFF:
+            modrm();
+            switch (reg) {
+            case 0: case 1: writeE<true>(incdec(reg, readE<true>(), true, r.flags)); break;
+            case 2: {
+                const std::uint16_t target = readE<true>();
+                push(ip);
+                ip = target;
+                break;
+            }
+            case 4: ip = readE<true>(); break;
+            case 6: {
+                r.sp = std::uint16_t(r.sp - 2);
+                x.wrw(r.ss, r.sp, readE<true>());
+                break;
+            }
+            default: return 0;
+            }
+            break;
+        default:
+            return 0;
         }
         break;
-    default:
-        return 0;
     }
     r.ip = ip;
     return 1;
