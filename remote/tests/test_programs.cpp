@@ -83,6 +83,12 @@ TEST_P(PerPart, BurnsAndVerifiesRandomImages) {
             ASSERT_TRUE(sum.has_value());
             EXPECT_EQ(*sum, byteSum(std::span(data).subspan(done, n))) << "chunk at " << done;
         }
+        if (run.address == 0x10000) {
+            // a range across the 64 KiB window: eight erased bytes below, nine of the image
+            const auto sum = b.verifySum(0xFFF8, 17);
+            ASSERT_TRUE(sum.has_value());
+            EXPECT_EQ(*sum, (8 * 0xFF + byteSum(std::span(data).first(9))) & 0xFFFF);
+        }
         const auto flash = b.board().readFlash(run.address, static_cast<std::uint32_t>(run.size + 2));
         EXPECT_TRUE(std::equal(data.begin(), data.end(), flash.begin()));
         EXPECT_EQ(flash[run.size], 0xFF) << "byte after the image";
