@@ -63,6 +63,8 @@ struct Exec {
     OMBRA_HOT bool skipRequested() const { return c.skipPeriod_ != 0; }
     OMBRA_HOT bool stopRequested() const { return c.stop_; }
     OMBRA_HOT bool attention() const { return c.attention_; }
+    OMBRA_HOT std::uint64_t instructions() const { return c.count_; }
+    OMBRA_HOT void setInstructions(std::uint64_t n) { c.count_ = n; }
     // Counts the passes a device asked to skip, as far as `left` allows.
     std::uint64_t takeSkip(std::uint64_t left)
     {

@@ -17,11 +17,19 @@ static_assert(std::endian::native == std::endian::little, "8-bit registers are a
 namespace {
 
 
+// IP and the instruction count live here while the run goes on. A device
+// sees them current (IP at the start of the instruction that reaches it, and
+// the instructions completed before it) because every access outside mapped
+// RAM commits them first; it may ask the run to end, which the access notes.
 struct Fast {
     Exec& x;
     Registers& r;
     const std::uint8_t* const code;  // the code segment's 64 KiB
-    std::uint16_t ip;                // committed to r.ip when an instruction ends
+    std::uint16_t ip;                // committed to r.ip when the run ends
+    std::uint16_t start = ip;        // the current instruction's first byte
+    const std::uint64_t base = x.instructions();
+    std::uint64_t done = 0;          // instructions completed in this run
+    bool end = x.attention();        // a device asked the run to end
     std::uint8_t mod = 3, reg = 0, rm = 0;
     std::uint16_t seg = 0, off = 0;
     std::uint8_t* mem = nullptr;
@@ -32,6 +40,60 @@ struct Fast {
     const std::uint32_t mask = segShift == 8 ? 0xFFFFFFu : 0xFFFFFu;
     std::uint8_t* const ram = x.ramBase();
     const std::uint32_t ramSize = x.ramSpan();
+
+    OMBRA_HOT void commit()
+    {
+        r.ip = start;
+        x.setInstructions(base + done);
+    }
+    OMBRA_HOT void noteDevice() { end = end || x.attention(); }
+
+    // Memory: mapped RAM straight, anything else through the bus.
+    OMBRA_HOT std::uint32_t physical(std::uint16_t s, std::uint16_t o) const
+    {
+        return ((std::uint32_t(s) << segShift) + o) & mask;
+    }
+    OMBRA_HOT std::uint8_t rdb(std::uint16_t s, std::uint16_t o)
+    {
+        const std::uint32_t p = physical(s, o);
+        if (p < ramSize)
+            return ram[p];
+        commit();
+        const std::uint8_t v = x.rdb(s, o);
+        noteDevice();
+        return v;
+    }
+    OMBRA_HOT std::uint16_t rdw(std::uint16_t s, std::uint16_t o)
+    {
+        const std::uint32_t p = physical(s, o);
+        if (o != 0xFFFF && p + 1 < ramSize)
+            return std::uint16_t(ram[p] | ram[p + 1] << 8);
+        commit();
+        const std::uint16_t v = x.rdw(s, o);
+        noteDevice();
+        return v;
+    }
+    OMBRA_HOT void wrb(std::uint16_t s, std::uint16_t o, std::uint8_t v)
+    {
+        const std::uint32_t p = physical(s, o);
+        if (p < ramSize)
+            return x.store(ram + p, v);
+        commit();
+        x.wrb(s, o, v);
+        noteDevice();
+    }
+    OMBRA_HOT void wrw(std::uint16_t s, std::uint16_t o, std::uint16_t v)
+    {
+        const std::uint32_t p = physical(s, o);
+        if (o != 0xFFFF && p + 1 < ramSize) {
+            x.store(ram + p, std::uint8_t(v));
+            x.store(ram + p + 1, std::uint8_t(v >> 8));
+            return;
+        }
+        commit();
+        x.wrw(s, o, v);
+        noteDevice();
+    }
 
     OMBRA_HOT std::uint8_t byte() { return code[ip++]; }
     OMBRA_HOT std::uint16_t word()
@@ -79,7 +141,7 @@ struct Fast {
         seg = override_ >= 0 ? std::uint16_t(override_) : stack ? r.ss : r.ds;
         // Operands wholly inside mapped RAM (and not wrapping at the
         // segment's end) are reached through a pointer, once per instruction.
-        const std::uint32_t p = ((std::uint32_t(seg) << segShift) + off) & mask;
+        const std::uint32_t p = physical(seg, off);
         mem = off != 0xFFFF && p + 1 < ramSize ? ram + p : nullptr;
     }
 
@@ -99,7 +161,7 @@ struct Fast {
             return get<W>(rm);
         if (mem)
             return W ? std::uint16_t(mem[0] | mem[1] << 8) : mem[0];
-        return W ? x.rdw(seg, off) : x.rdb(seg, off);
+        return W ? rdw(seg, off) : rdb(seg, off);
     }
     template <bool W> OMBRA_HOT void writeE(std::uint16_t v)
     {
@@ -110,9 +172,9 @@ struct Fast {
             if (W)
                 x.store(mem + 1, std::uint8_t(v >> 8));
         } else if (W)
-            x.wrw(seg, off, v);
+            wrw(seg, off, v);
         else
-            x.wrb(seg, off, std::uint8_t(v));
+            wrb(seg, off, std::uint8_t(v));
     }
     template <bool W> OMBRA_HOT std::uint16_t imm() { return W ? word() : byte(); }
 
@@ -188,11 +250,11 @@ struct Fast {
     OMBRA_HOT void push(std::uint16_t v)
     {
         r.sp = std::uint16_t(r.sp - 2);
-        x.wrw(r.ss, r.sp, v);
+        wrw(r.ss, r.sp, v);
     }
     OMBRA_HOT std::uint16_t pop()
     {
-        const std::uint16_t v = x.rdw(r.ss, r.sp);
+        const std::uint16_t v = rdw(r.ss, r.sp);
         r.sp = std::uint16_t(r.sp + 2);
         return v;
     }
@@ -205,12 +267,21 @@ struct Fast {
     // Port access ends the instruction with IP committed first: a device
     // may raise an interrupt from its callback, which moves CS:IP, and the
     // fast run must then stop and let the caller look again.
-    template <class F> OMBRA_HOT int io(F&& access)
+    // (No lambda around the access: a closure holding `this` would keep
+    // this state in memory rather than in the host's registers.)
+    OMBRA_HOT std::uint16_t beforeIo()
     {
         r.ip = ip;
-        const std::uint16_t cs = r.cs;
-        access();
-        return r.ip != ip || r.cs != cs || x.attention() ? 2 : 1;
+        x.setInstructions(base + done);
+        return r.cs;
+    }
+    OMBRA_HOT int afterIo(std::uint16_t cs)
+    {
+        if (r.ip != ip || r.cs != cs) {
+            ip = r.ip;  // what the run commits when it ends, now
+            return 2;
+        }
+        return end || x.attention() ? 2 : 1;
     }
 
     // Runs one instruction: 0 (with nothing changed) when it is not one of
@@ -228,6 +299,7 @@ struct Fast {
 
 OMBRA_HOT int Fast::step()
 {
+    start = ip;
     override_ = -1;
     for (;;) {  // once more after each segment prefix
         const std::uint8_t op = byte();
@@ -267,7 +339,7 @@ OMBRA_HOT int Fast::step()
         case 0x50: case 0x51: case 0x52: case 0x53: case 0x54: case 0x55: case 0x56: case 0x57:
             // SP is stored as it is after the decrement.
             r.sp = std::uint16_t(r.sp - 2);
-            x.wrw(r.ss, r.sp, r16(op & 7));
+            wrw(r.ss, r.sp, r16(op & 7));
             break;
         case 0x58: case 0x59: case 0x5A: case 0x5B: case 0x5C: case 0x5D: case 0x5E: case 0x5F: {
             const std::uint16_t v = pop();
@@ -328,10 +400,10 @@ OMBRA_HOT int Fast::step()
             break;
         case 0x98: r.ax = std::uint16_t(std::int8_t(r.ax)); break;
         case 0x99: r.dx = (r.ax & 0x8000) ? 0xFFFF : 0; break;
-        case 0xA0: { const std::uint16_t o = word(); r8(0) = x.rdb(dataSeg(), o); break; }
-        case 0xA1: { const std::uint16_t o = word(); r.ax = x.rdw(dataSeg(), o); break; }
-        case 0xA2: { const std::uint16_t o = word(); x.wrb(dataSeg(), o, std::uint8_t(r.ax)); break; }
-        case 0xA3: { const std::uint16_t o = word(); x.wrw(dataSeg(), o, r.ax); break; }
+        case 0xA0: { const std::uint16_t o = word(); r8(0) = rdb(dataSeg(), o); break; }
+        case 0xA1: { const std::uint16_t o = word(); r.ax = rdw(dataSeg(), o); break; }
+        case 0xA2: { const std::uint16_t o = word(); wrb(dataSeg(), o, std::uint8_t(r.ax)); break; }
+        case 0xA3: { const std::uint16_t o = word(); wrw(dataSeg(), o, r.ax); break; }
         case 0xA8: arith(Op::and_, r8(0), byte(), false, r.flags); break;
         case 0xA9: arith(Op::and_, r.ax, word(), true, r.flags); break;
         case 0xB0: case 0xB1: case 0xB2: case 0xB3: case 0xB4: case 0xB5: case 0xB6: case 0xB7:
@@ -397,10 +469,10 @@ OMBRA_HOT int Fast::step()
             break;
         }
         case 0xE3: jump(r.cx == 0, std::int8_t(byte())); break;
-        case 0xE4: { const std::uint8_t p = byte(); return io([&] { r8(0) = x.bus().in8(p); }); }
-        case 0xE5: { const std::uint8_t p = byte(); return io([&] { r.ax = x.bus().in16(p); }); }
-        case 0xE6: { const std::uint8_t p = byte(); return io([&] { x.bus().out8(p, std::uint8_t(r.ax)); }); }
-        case 0xE7: { const std::uint8_t p = byte(); return io([&] { x.bus().out16(p, r.ax); }); }
+        case 0xE4: { const std::uint8_t p = byte(); const auto cs = beforeIo(); r8(0) = x.bus().in8(p); return afterIo(cs); }
+        case 0xE5: { const std::uint8_t p = byte(); const auto cs = beforeIo(); r.ax = x.bus().in16(p); return afterIo(cs); }
+        case 0xE6: { const std::uint8_t p = byte(); const auto cs = beforeIo(); x.bus().out8(p, std::uint8_t(r.ax)); return afterIo(cs); }
+        case 0xE7: { const std::uint8_t p = byte(); const auto cs = beforeIo(); x.bus().out16(p, r.ax); return afterIo(cs); }
         case 0xE8: {
             const std::uint16_t rel = word();
             push(ip);
@@ -409,10 +481,10 @@ OMBRA_HOT int Fast::step()
         }
         case 0xE9: { const std::uint16_t rel = word(); ip = std::uint16_t(ip + rel); break; }
         case 0xEB: jump(true, std::int8_t(byte())); break;
-        case 0xEC: return io([&] { r8(0) = x.bus().in8(r.dx); });
-        case 0xED: return io([&] { r.ax = x.bus().in16(r.dx); });
-        case 0xEE: return io([&] { x.bus().out8(r.dx, std::uint8_t(r.ax)); });
-        case 0xEF: return io([&] { x.bus().out16(r.dx, r.ax); });
+        case 0xEC: { const auto cs = beforeIo(); r8(0) = x.bus().in8(r.dx); return afterIo(cs); }
+        case 0xED: { const auto cs = beforeIo(); r.ax = x.bus().in16(r.dx); return afterIo(cs); }
+        case 0xEE: { const auto cs = beforeIo(); x.bus().out8(r.dx, std::uint8_t(r.ax)); return afterIo(cs); }
+        case 0xEF: { const auto cs = beforeIo(); x.bus().out16(r.dx, r.ax); return afterIo(cs); }
         case 0xF5: r.flags ^= CF; break;
         case 0xF8: r.flags &= ~CF; break;
         case 0xF9: r.flags |= CF; break;
@@ -437,7 +509,7 @@ OMBRA_HOT int Fast::step()
             case 4: ip = readE<true>(); break;
             case 6: {
                 r.sp = std::uint16_t(r.sp - 2);
-                x.wrw(r.ss, r.sp, readE<true>());
+                wrw(r.ss, r.sp, readE<true>());
                 break;
             }
             default: return 0;
@@ -448,8 +520,7 @@ OMBRA_HOT int Fast::step()
         }
         break;
     }
-    r.ip = ip;
-    return 1;
+    return end ? 2 : 1;
 }
 
 #undef OMBRA_ALU_CASES
@@ -458,25 +529,22 @@ OMBRA_HOT int Fast::step()
 
 std::uint64_t Exec::runFast(const std::uint8_t* code, std::uint64_t n)
 {
-    // IP stays in the local between instructions: nothing else moves it
-    // while the fast path runs, except a device callback, which io() sees.
+    // Nothing else moves IP or counts instructions while the fast path
+    // runs, except a device callback, which io() and the bus accesses see.
     Fast f{*this, r, code, r.ip};
-    // A local the emulated memory's byte stores cannot alias: the CPU's
-    // address stays in a register, not reloaded through this Exec.
-    Cpu& cpu = c;
-    std::uint64_t k = 0;
-    while (k < n) {
+    while (f.done < n) {
         const int ran = f.step();
-        if (ran == 0)
+        if (ran == 0) {
+            f.ip = f.start;  // left whole to the general path
             break;
-        ++k;
-        ++cpu.count_;
-        // A device read through memory (the flash) may have asked for a
-        // skip or a stop too; the run ends with the instruction that asked.
-        if (ran != 1 || cpu.attention_)
+        }
+        ++f.done;
+        if (ran != 1)
             break;
     }
-    return k;
+    r.ip = f.ip;
+    setInstructions(f.base + f.done);
+    return f.done;
 }
 
 } // namespace ombra::sim
