@@ -297,6 +297,12 @@ struct Fast {
     case base + 4: alu<O, 4>(); break;            \
     case base + 5: alu<O, 5>(); break;
 
+#define OMBRA_JCC_CASES(base)                                                        \
+    case base + 0: jump(condition((base + 0) & 15, r.flags), std::int8_t(byte())); break; \
+    case base + 1: jump(condition((base + 1) & 15, r.flags), std::int8_t(byte())); break; \
+    case base + 2: jump(condition((base + 2) & 15, r.flags), std::int8_t(byte())); break; \
+    case base + 3: jump(condition((base + 3) & 15, r.flags), std::int8_t(byte())); break;
+
 OMBRA_HOT int Fast::step()
 {
     start = ip;
@@ -346,10 +352,12 @@ OMBRA_HOT int Fast::step()
             r16(op & 7) = v;
             break;
         }
-        case 0x70: case 0x71: case 0x72: case 0x73: case 0x74: case 0x75: case 0x76: case 0x77:
-        case 0x78: case 0x79: case 0x7A: case 0x7B: case 0x7C: case 0x7D: case 0x7E: case 0x7F:
-            jump(condition(op & 15, r.flags), std::int8_t(byte()));
-            break;
+        // One case a condition, so the test folds to straight code and the
+        // opcode's dispatch is the only indirect jump.
+        OMBRA_JCC_CASES(0x70)
+        OMBRA_JCC_CASES(0x74)
+        OMBRA_JCC_CASES(0x78)
+        OMBRA_JCC_CASES(0x7C)
         case 0x80: modrm(); aluImm<false, false>(); break;
         case 0x81: modrm(); aluImm<true, false>(); break;
         case 0x83: modrm(); aluImm<true, true>(); break;
@@ -524,6 +532,7 @@ OMBRA_HOT int Fast::step()
 }
 
 #undef OMBRA_ALU_CASES
+#undef OMBRA_JCC_CASES
 
 } // namespace
 
