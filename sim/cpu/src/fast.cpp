@@ -114,24 +114,22 @@ struct Fast {
         rm = m & 7;
         if (mod == 3)
             return;
+        // Looked up rather than switched on: no indirect jump per operand.
+        static constexpr std::uint16_t Registers::*kBase[8] = {
+            &Registers::bx, &Registers::bx, &Registers::bp, &Registers::bp,
+            &Registers::si, &Registers::di, &Registers::bp, &Registers::bx};
+        static constexpr std::uint16_t Registers::*kIndex[4] = {
+            &Registers::si, &Registers::di, &Registers::si, &Registers::di};
         std::uint16_t o;
-        bool stack = false;
-        switch (rm) {
-        case 0: o = std::uint16_t(r.bx + r.si); break;
-        case 1: o = std::uint16_t(r.bx + r.di); break;
-        case 2: o = std::uint16_t(r.bp + r.si); stack = true; break;
-        case 3: o = std::uint16_t(r.bp + r.di); stack = true; break;
-        case 4: o = r.si; break;
-        case 5: o = r.di; break;
-        case 6:
-            if (mod == 0)
-                o = word();
-            else {
-                o = r.bp;
-                stack = true;
-            }
-            break;
-        default: o = r.bx; break;
+        bool stack;
+        if (rm == 6 && mod == 0) {
+            o = word();
+            stack = false;
+        } else {
+            o = r.*kBase[rm];
+            if (rm < 4)
+                o = std::uint16_t(o + r.*kIndex[rm]);
+            stack = (0b0100'1100u >> rm) & 1;  // BP-based: rm 2, 3 and 6
         }
         if (mod == 1)
             o = std::uint16_t(o + std::int8_t(byte()));
