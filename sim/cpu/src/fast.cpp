@@ -217,6 +217,14 @@ struct Fast {
         writeE<W>(res);
     }
 
+    // 86, 87: XCHG r/m with reg; the ModR/M byte is already read.
+    template <bool W> OMBRA_HOT void xchgE()
+    {
+        const std::uint16_t a = readE<W>();
+        writeE<W>(get<W>(reg));
+        set<W>(reg, a);
+    }
+
     // D0-D3 (not /6); count is not zero.
     template <bool W> OMBRA_HOT void shiftE(unsigned count)
     {
@@ -361,20 +369,8 @@ OMBRA_HOT int Fast::step()
         case 0x83: modrm(); aluImm<true, true>(); break;
         case 0x84: modrm(); arith(Op::and_, readE<false>(), get<false>(reg), false, r.flags); break;
         case 0x85: modrm(); arith(Op::and_, readE<true>(), get<true>(reg), true, r.flags); break;
-        case 0x86: {
-            modrm();
-            const std::uint16_t a = readE<false>();
-            writeE<false>(get<false>(reg));
-            set<false>(reg, a);
-            break;
-        }
-        case 0x87: {
-            modrm();
-            const std::uint16_t a = readE<true>();
-            writeE<true>(get<true>(reg));
-            set<true>(reg, a);
-            break;
-        }
+        case 0x86: modrm(); xchgE<false>(); break;
+        case 0x87: modrm(); xchgE<true>(); break;
         case 0x88: modrm(); writeE<false>(get<false>(reg)); break;
         case 0x89: modrm(); writeE<true>(get<true>(reg)); break;
         case 0x8A: modrm(); set<false>(reg, readE<false>()); break;
