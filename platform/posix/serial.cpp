@@ -73,6 +73,7 @@ std::unique_ptr<SerialPort> SerialPort::open(std::string_view path, const Serial
         return nullptr;
     }
     impl->settings = settings;
+    impl->lineTimedWrites = options.lineTimedWrites;
     return std::unique_ptr<SerialPort>(new SerialPort(std::move(impl)));
 }
 

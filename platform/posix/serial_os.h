@@ -30,11 +30,19 @@ public:
     std::string path;
     SerialSettings settings;
     SerialTimeouts timeouts;
+    bool lineTimedWrites = false;
 
 private:
     Impl() = default;
     int fd_ = -1;
     bool modemLines_ = false;  // false on a pseudo-terminal
+    // Line-timed writes on a pseudo-terminal: when the last byte given to
+    // the line has left it.
+    std::chrono::steady_clock::time_point lineFree_{};
+    std::chrono::nanoseconds charTime() const;
+    SerialTransfer waitForLine(std::chrono::steady_clock::time_point start, std::size_t count,
+                               std::chrono::steady_clock::time_point deadline, std::span<const HANDLE> waitHandles,
+                               SerialTransfer& r);
     std::uint32_t errorBase_[3] = {0, 0, 0};
 };
 

@@ -383,7 +383,53 @@ SerialTransfer SerialPort::Impl::write(std::span<const std::uint8_t> bytes, std:
     }
     if (modemLines_)
         tcdrain(fd_);
+    else if (lineTimedWrites)
+        return waitForLine(start, bytes.size(), deadline, waitHandles, r);
     return finish(SerialTransfer::End::complete);
+}
+
+std::chrono::nanoseconds SerialPort::Impl::charTime() const
+{
+    // Start bit, data bits, parity, stop bits; in half bits for 1.5 stop bits.
+    const SerialSettings& s = settings;
+    unsigned halfBits = 2 * (1u + s.dataBits) + (s.parity == SerialParity::none ? 0 : 2);
+    halfBits += s.stopBits == SerialStopBits::one ? 2 : s.stopBits == SerialStopBits::oneAndHalf ? 3 : 4;
+    const std::uint64_t baud = std::max<std::uint32_t>(s.baudRate, 1);
+    return std::chrono::nanoseconds(std::uint64_t(halfBits) * 500'000'000u / baud);
+}
+
+// A pseudo-terminal takes the bytes at once; they leave at the line rate,
+// after whatever was given to the line before them.
+SerialTransfer SerialPort::Impl::waitForLine(Clock::time_point start, std::size_t count, Clock::time_point deadline,
+                                             std::span<const HANDLE> waitHandles, SerialTransfer& r)
+{
+    const auto each = charTime();
+    const Clock::time_point first = std::max(start, lineFree_);
+    lineFree_ = first + each * count;
+    auto sent = [&](Clock::time_point now) {
+        return now <= first ? 0 : std::min<std::size_t>(count, std::size_t((now - first) / each));
+    };
+    for (;;) {
+        const Clock::time_point now = Clock::now();
+        if (now >= lineFree_) {
+            r.count = count;
+            r.end = SerialTransfer::End::complete;
+            return r;
+        }
+        if (deadline != kNever && deadline <= now) {
+            r.count = sent(now);
+            r.end = SerialTransfer::End::timedOut;
+            return r;
+        }
+        const int left = pollTimeout(std::min(deadline, lineFree_), now);
+        detail::PollResult p = waitPort(-1, 0, waitHandles, left);
+        if (p.outcome == detail::PollOutcome::Handle) {
+            r.handleIndex = p.handleIndex;
+            r.count = sent(Clock::now());
+            r.end = SerialTransfer::End::interrupted;
+            return r;
+        }
+    }
 }
 
 SerialError SerialPort::Impl::purge(bool input, bool output)
@@ -432,8 +478,11 @@ SerialError SerialPort::Impl::transmitChar(std::uint8_t c)
     // Writes return only once sent, so nothing is queued ahead of this.
     for (int attempt = 0; attempt < 100; ++attempt) {
         ssize_t n = ::write(fd_, &c, 1);
-        if (n == 1)
+        if (n == 1) {
+            if (lineTimedWrites && !modemLines_)
+                lineFree_ = std::max(Clock::now(), lineFree_) + charTime();
             return {};
+        }
         if (n < 0 && errno != EAGAIN && errno != EINTR)
             return errnoError(SerialErrorKind::io, "write " + path);
         pollfd p {fd_, POLLOUT, 0};

@@ -267,6 +267,60 @@ TEST(SerialWrite, TimesOutWhenNobodyReads)
     EXPECT_GE(msSince(t0), 100);
 }
 
+// A pseudo-terminal takes bytes at once; a line-timed port still holds its
+// writer for the bytes' time on the line, one after another, and a time-out
+// or a handle counts only what had left by then.
+TEST(SerialWrite, LineTimedWritesLastTheLineTime)
+{
+    Pty pty;
+    SerialSettings s;
+    s.baudRate = 9600;  // 1.04 ms a byte (8N1)
+    s.stopBits = SerialStopBits::two;
+    SerialError e;
+    SerialOpenOptions o;
+    o.lineTimedWrites = true;
+    auto port = SerialPort::open(pty.path, s, &e, o);
+    ASSERT_TRUE(port) << e.message;
+    port->setTimeouts({0, 10, 10, 10, 10});
+
+    std::vector<std::uint8_t> bytes(200, 0x5A);  // 229 ms at 11 bits a byte
+    auto t0 = Clock::now();
+    SerialTransfer w = port->write(bytes);
+    EXPECT_EQ(w.end, SerialTransfer::End::complete);
+    EXPECT_EQ(w.count, bytes.size());
+    EXPECT_GE(msSince(t0), 229);
+    // Two writes back to back queue on the line: the second's bytes follow
+    // the first's, and a character sent in between takes its slot too.
+    t0 = Clock::now();
+    port->write({bytes.data(), 100});
+    EXPECT_FALSE(port->transmitChar(0));
+    port->write({bytes.data(), 100});
+    EXPECT_GE(msSince(t0), 230);
+    EXPECT_EQ(pty.receive().size(), 200u + 1u + 200u);
+
+    // A total time-out shorter than the line time: the write ends then, with
+    // the bytes that had left.
+    port->setTimeouts({0, 0, 0, 0, 100});
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the line is free again
+    t0 = Clock::now();
+    w = port->write(bytes);
+    const long took = msSince(t0);
+    EXPECT_EQ(w.end, SerialTransfer::End::timedOut);
+    EXPECT_GE(took, 100);
+    EXPECT_GT(w.count, 0u);
+    EXPECT_LT(w.count, bytes.size());
+
+    // A signaled handle ends the wait too.
+    port->setTimeouts({0, 0, 0, 0, 0});
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    HANDLE event = CreateEvent(TRUE, TRUE);
+    HANDLE handles[] = {event};
+    w = port->write(bytes, handles);
+    EXPECT_EQ(w.end, SerialTransfer::End::interrupted);
+    EXPECT_LT(w.count, bytes.size());
+    CloseHandle(event);
+}
+
 TEST(SerialRead, HangUpIsAFailureNotASpin)
 {
     auto pty = std::make_unique<Pty>();

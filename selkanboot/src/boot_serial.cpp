@@ -11,6 +11,7 @@ namespace ombra::selkanboot {
 
 using platform::SerialError;
 using platform::SerialLine;
+using platform::SerialOpenOptions;
 using platform::SerialParity;
 using platform::SerialSettings;
 using platform::SerialStopBits;
@@ -81,7 +82,11 @@ Port CSelkanBoot::openBootPort(DWORD baudRate)
     dcb.BaudRate = baudRate;
 
     SerialError error;
-    Port port = SerialPort::open(deviceName_, neutralSettings(), &error);
+    // A synchronous write on a serial port returns once its bytes have left;
+    // the answer's time limits start there, also on a virtual port.
+    SerialOpenOptions options;
+    options.lineTimedWrites = true;
+    Port port = SerialPort::open(deviceName_, neutralSettings(), &error, options);
     if (!port) {
         TraceFormat("System error %d,line %d", error.osCode, 1579);
         TraceText(error.message.c_str());

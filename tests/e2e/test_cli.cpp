@@ -90,6 +90,25 @@ TEST(Cli, CorruptedStreamFailsTheVerificationDespiteASuccessStatus) {
     EXPECT_EQ(afterStartLine(readText(log)), logBody(image, sim.port(), " *\tSST:Verification failed.\n\r"));
 }
 
+// At 19,200 baud the burn program is a little longer on the line than the
+// boot loader waits for the answer's first byte (1 s). That wait starts
+// once the upload has left, as after a serial port's synchronous write; had
+// it started when the port took the bytes, the answer's sync byte would
+// come in the read that times out, and be lost.
+TEST(Cli, SlowLineCarriesTheUploadsAndTheImage) {
+    Registry registry;
+    const std::string image = registry.file("image.bin");
+    writeBytes(image, pattern(1024, 13));
+    SimProcess sim(registry, {}, 1, true);
+    ASSERT_TRUE(sim.waitUntilUp());
+
+    const Finished run =
+        runCli(registry, {"burn", "--port", sim.port(), "--image", image, "--verify", "--baud", "19200", "--plain"});
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_NE(run.output.find("  SST:Verification passed.\n"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("  result: passed\n"), std::string::npos) << run.output;
+}
+
 namespace {
 
 // Intel HEX records with their checksums.

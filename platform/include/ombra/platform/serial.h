@@ -96,6 +96,11 @@ struct SerialStatus {
 
 struct SerialOpenOptions {
     bool exclusive = true;  // refuse a port another process has open this way
+    // A write completes only once its bytes have left at the line rate, also
+    // where the device cannot tell (a pseudo-terminal has no transmit queue:
+    // its writes end at once, whatever the rate). A caller that starts a
+    // time limit for the answer when its write returns needs this.
+    bool lineTimedWrites = false;
 };
 
 class SerialPort {
