@@ -33,7 +33,7 @@ constexpr auto kMaxSleep = 2ms, kRomSleep = 50ms;
 // the line (within kMaxWindow), and replays at most kMaxReplay of line time
 // after an absence (a loaded host, a stall).
 constexpr int kWindowBytes = 512;
-constexpr auto kMaxWindow = 80ms, kMaxReplay = 200ms;
+constexpr auto kMaxWindow = 300ms, kMaxReplay = 600ms;
 // As the link's own: the first bytes after a quiet line may come at once.
 constexpr auto kBurstSlack = 4ms;
 // A wake reads what the line brought since the last one, with room to spare
