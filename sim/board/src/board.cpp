@@ -31,7 +31,8 @@ constexpr std::uint64_t kSlice = 20000, kStreamSlice = 1000, kMinIdleSlice = 100
 constexpr auto kMaxSleep = 2ms, kRomSleep = 50ms;
 // Paced, a running program's board wakes about once per this many bytes on
 // the line (within kMaxWindow), and replays at most kMaxReplay of line time
-// after an absence (a loaded host, a stall).
+// after an absence (a loaded host, a stall). A wake costs about as much as
+// the bytes' work, so the window is a count of bytes at 19,200 baud too.
 constexpr int kWindowBytes = 512;
 constexpr auto kMaxWindow = 300ms, kMaxReplay = 600ms;
 // As the link's own: the first bytes after a quiet line may come at once.
