@@ -35,6 +35,8 @@ constexpr auto kMaxSleep = 2ms, kRomSleep = 50ms;
 // the bytes' work, so the window is a count of bytes at 19,200 baud too.
 constexpr int kWindowBytes = 512;
 constexpr auto kMaxWindow = 300ms, kMaxReplay = 600ms;
+// With nothing on the line, a running program's board looks again this often.
+constexpr auto kIdleWake = 80ms;
 // As the link's own: the first bytes after a quiet line may come at once.
 constexpr auto kBurstSlack = 4ms;
 // A wake reads what the line brought since the last one, with room to spare
@@ -112,19 +114,27 @@ struct Board::Impl {
                     lineTime = now;  // frozen: no line time to replay afterwards
                 } else if (opt.paced && !inRom) {
                     idle = catchUp(now);
-                    deadline = now + kMaxWindow;
+                    deadline = now + kIdleWake;
                     const auto due = link.nextDue(soc.link(), now);
+                    const auto inputDone = link.inputDone(soc.linkBaud(), now);
                     if (due != Clock::time_point::max()) {
                         const auto window = std::min<Clock::duration>(
                             kMaxWindow, Link::byteTime(soc.linkBaud()) * kWindowBytes);
-                        deadline = std::max(due, now + window);
+                        // A short message from the host (a command) is
+                        // answered once its last byte is in, not a window
+                        // later; a stream keeps the host a window ahead.
+                        deadline = std::max(due, std::min(now + window, inputDone));
                         // Output that ends before the window does (a reply, a
                         // block's end) leaves on time; a program waiting for
                         // room in the UART streams on.
                         if (soc.link().txRoom())
                             deadline = std::min(deadline, link.outputDone(soc.link(), soc.linkBaud(), now));
                     }
-                    if (!inputHeld() && link.quiet() && link.wantsInput(soc.link(), now))
+                    // The host's next write wakes a board that has taken
+                    // all it wrote (the second of two writes in a row).
+                    if (!inputHeld() && ((link.quiet() && link.wantsInput(soc.link(), now)) ||
+                                         (inputDone == Clock::time_point::max() && link.inbound() == 0 &&
+                                          soc.link().rxRoom())))
                         events |= POLLIN;
                     if (link.outputBlocked())
                         events |= POLLOUT;

@@ -287,6 +287,13 @@ Link::Clock::time_point Link::nextMove(const LinkUart& uart, std::uint32_t uartB
     return due;
 }
 
+Link::Clock::time_point Link::inputDone(std::uint32_t uartBaud, Clock::time_point now) const {
+    int waiting = 0;
+    if (!settings_.paced || ioctl(master_, FIONREAD, &waiting) != 0 || waiting <= 0)
+        return Clock::time_point::max();
+    return std::max(in_.next, now) + byteTime(uartBaud) * (waiting - 1);
+}
+
 bool Link::wantsInput(const LinkUart& uart, Clock::time_point now) const {
     if (!uart.rxRoom() || !in_.queue.empty())
         return false;

@@ -70,6 +70,10 @@ public:
     // When what the UART and the link now hold for the host has left
     // (time_point::max() when nothing is on its way).
     Clock::time_point outputDone(const LinkUart& uart, std::uint32_t uartBaud, Clock::time_point now) const;
+    // Paced: when the bytes the host has written so far and the link has not
+    // yet read will all have reached the line (time_point::max() when there
+    // are none).
+    Clock::time_point inputDone(std::uint32_t uartBaud, Clock::time_point now) const;
     // When the link next wants to move a byte (time_point::max() when idle),
     // and whether new host input could be taken at once.
     Clock::time_point nextDue(const LinkUart& uart, Clock::time_point now) const;
