@@ -41,8 +41,7 @@ private:
     std::chrono::steady_clock::time_point lineFree_{};
     std::chrono::nanoseconds charTime() const;
     SerialTransfer waitForLine(std::chrono::steady_clock::time_point start, std::size_t count,
-                               std::chrono::steady_clock::time_point deadline, std::span<const HANDLE> waitHandles,
-                               SerialTransfer& r);
+                               std::chrono::steady_clock::time_point deadline, std::span<const HANDLE> waitHandles);
     std::uint32_t errorBase_[3] = {0, 0, 0};
 };
 

@@ -384,7 +384,7 @@ SerialTransfer SerialPort::Impl::write(std::span<const std::uint8_t> bytes, std:
     if (modemLines_)
         tcdrain(fd_);
     else if (lineTimedWrites)
-        return waitForLine(start, bytes.size(), deadline, waitHandles, r);
+        return waitForLine(start, bytes.size(), deadline, waitHandles);
     return finish(SerialTransfer::End::complete);
 }
 
@@ -401,8 +401,9 @@ std::chrono::nanoseconds SerialPort::Impl::charTime() const
 // A pseudo-terminal takes the bytes at once; they leave at the line rate,
 // after whatever was given to the line before them.
 SerialTransfer SerialPort::Impl::waitForLine(Clock::time_point start, std::size_t count, Clock::time_point deadline,
-                                             std::span<const HANDLE> waitHandles, SerialTransfer& r)
+                                             std::span<const HANDLE> waitHandles)
 {
+    SerialTransfer r;
     const auto each = charTime();
     const Clock::time_point first = std::max(start, lineFree_);
     lineFree_ = first + each * count;
